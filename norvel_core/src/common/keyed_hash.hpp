@@ -15,7 +15,9 @@ struct HashKey {
     std::uint64_t k1 = 0;
 };
 
-// SipHash with c compression and d finalisation rounds (SipHash-c-d).
+// SipHash with c compression and d finalisation rounds (SipHash-c-d). The key
+// and the message are read as little-endian words whatever the host's byte
+// order. Instantiated for 1-3 (the registries) and 2-4.
 template <int C, int D>
 std::uint64_t siphash(const HashKey& key, std::string_view bytes) noexcept;
 
