@@ -1,7 +1,9 @@
 // Shortest round-trip decimal forms of doubles.
 #pragma once
 
+#include <array>
 #include <string>
+#include <string_view>
 
 namespace norvel {
 
@@ -12,10 +14,26 @@ struct ShortestDigits {
     int exponent = 0;    // scientific exponent of the first digit
     bool negative = false;
 };
+// Panics when `value` is not finite.
 ShortestDigits shortest_digits(double value);
+
+// The same digits in a fixed buffer, for writers that must not allocate.
+struct DigitArray {
+    std::array<char, 17> digits{};  // a double never needs more than 17
+    int count = 0;
+    int exponent = 0;
+    bool negative = false;
+
+    std::string_view view() const noexcept {
+        return {digits.data(), static_cast<std::size_t>(count)};
+    }
+};
+// Panics when `value` is not finite.
+DigitArray shortest_digit_array(double value);
 
 // Plain decimal text with no exponent, the fractional part of a whole number
 // dropped: 246220.0 -> "246220", -1.0 -> "-1", 1776.86 -> "1776.86".
+// Zero keeps its sign ("0", "-0"); non-finite values read "nan", "inf", "-inf".
 std::string plain_decimal(double value);
 
 }  // namespace norvel

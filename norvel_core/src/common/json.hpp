@@ -14,10 +14,12 @@ using Value = std::variant<Null, double, std::string>;
 
 class Object {
 public:
+    // Members with equal keys are written in the order they were added.
     Object& add(std::string key, Value value);
     std::string write() const;
 
 private:
+    // Kept in key order as members arrive, so writing needs no sort.
     std::vector<std::pair<std::string, Value>> members_;
 };
 
