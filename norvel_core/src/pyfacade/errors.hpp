@@ -1,0 +1,62 @@
+// How failures travel through the facade. Nothing here raises a Python
+// exception directly: C++ code throws one of the types below, and
+// raise_current_exception(), called only by the call frame's boundary, turns
+// the exception in flight into the Python one.
+#pragma once
+
+#include <Python.h>
+
+#include <source_location>
+#include <string_view>
+
+#include "pyfacade/ref.hpp"
+
+namespace norvel::py {
+
+// An exception the frame raises itself. Only its type and argument exist
+// until the boundary materialises it.
+struct Failure {
+    PyObject* type;  // borrowed: a builtin exception class
+    Ref argument;    // a str
+    Ref cause;       // the new exception's __cause__, when one is carried over
+};
+
+// An exception the interpreter already raised, taken off the thread state.
+struct FetchedError {
+    Ref type;
+    Ref value;  // normalised
+    Ref traceback;
+};
+
+[[noreturn]] void fail(PyObject* type, Ref argument);
+[[noreturn]] void fail(PyObject* type, std::string_view message);
+
+// Call after an interpreter call reported failure. Throws the pending
+// exception as FetchedError, SystemError when none is set, or resumes a
+// PanicException raised by Python code as a panic.
+[[noreturn]] void throw_pending(std::source_location where = std::source_location::current());
+
+// Steals a new reference, or throws the pending exception when it is null.
+inline Ref check(PyObject* new_ref,
+                 std::source_location where = std::source_location::current()) {
+    if (new_ref == nullptr) [[unlikely]] {
+        throw_pending(where);
+    }
+    return Ref::steal(new_ref);
+}
+
+// Panics with `what`, followed by the type and text of `error`.
+[[noreturn]] void panic_with_error(std::string_view what, const FetchedError& error,
+                                   std::source_location where);
+
+// The PanicException class (borrowed), created on first use.
+PyObject* panic_exception_type();
+
+// The one translation point: sets the Python exception for the C++
+// exception in flight. Call only from inside a catch block.
+void raise_current_exception() noexcept;
+
+// Reports a failure during deallocation to the unraisable hook.
+void report_unraisable_current_exception() noexcept;
+
+}  // namespace norvel::py

@@ -1,0 +1,92 @@
+// PyQuarkRegistry, PyCKMMatrix and py_list_quarks.
+#include <string>
+#include <vector>
+
+#include "flavour/ckm.hpp"
+#include "flavour/quark.hpp"
+#include "pyfacade/api.hpp"
+#include "pyfacade/frame.hpp"
+
+namespace norvel::py {
+namespace {
+
+QuarkRegistry make_quark_registry() { return QuarkRegistry(); }
+
+std::size_t quark_count(const QuarkRegistry& registry) { return registry.len(); }
+
+std::vector<std::string> list_quarks() { return QuarkRegistry::standard_model().names(); }
+
+Ref from_topology() {
+    return new_instance_or_panic<CKMMatrixClass>(CKMMatrixClass::type(),
+                                                 CKMMatrix::from_topology());
+}
+
+bool is_unitary(const CKMMatrix& matrix, double tol) { return matrix.is_unitary(tol); }
+
+double jarlskog(const CKMMatrix& matrix) { return matrix.jarlskog(); }
+
+constexpr std::string_view kTolParam[] = {"tol"};
+constexpr Params kIsUnitaryParams{
+    .cls = CKMMatrixClass::name, .function = "is_unitary", .positional = kTolParam, .required = 1};
+constexpr Params kQuarkNewParams{
+    .cls = QuarkRegistryClass::name, .function = "__new__", .positional = {}, .required = 0};
+
+PyMethodDef quark_methods[] = {{}};
+
+PyMethodDef ckm_methods[] = {
+    {.ml_name = "from_topology",
+     .ml_meth = &function_noargs<&from_topology>,
+     .ml_flags = METH_NOARGS | METH_STATIC,
+     .ml_doc = "from_topology()\n--\n\nBuild the CKM matrix from the underlying topology."},
+    {.ml_name = "is_unitary",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+         &method_fastcall<CKMMatrixClass, &is_unitary, kIsUnitaryParams>)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "is_unitary($self, tol)\n--\n\n`True` when the matrix is unitary within `tol`."},
+    {.ml_name = "jarlskog",
+     .ml_meth = &method_noargs<CKMMatrixClass, &jarlskog>,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "jarlskog($self)\n--\n\nCP-violation Jarlskog invariant J."},
+    {},
+};
+
+}  // namespace
+
+PyTypeObject* QuarkRegistryClass::type() {
+    static PyTypeObject* cached = create_type({
+        .name = "PyQuarkRegistry",
+        .text_signature = "()",
+        .doc = "Python wrapper for [`QuarkRegistry`].",
+        .basicsize = sizeof(Instance<Value>),
+        .new_slot = &constructor<QuarkRegistryClass, &make_quark_registry, kQuarkNewParams>,
+        .length = &length_slot<QuarkRegistryClass, &quark_count>,
+        .dealloc = &deallocate<QuarkRegistryClass>,
+        .methods = quark_methods,
+    });
+    return cached;
+}
+
+PyTypeObject* CKMMatrixClass::type() {
+    static PyTypeObject* cached = create_type({
+        .name = "PyCKMMatrix",
+        .text_signature = nullptr,
+        .doc = "Python wrapper for [`CKMMatrix`].",
+        .basicsize = sizeof(Instance<Value>),
+        .new_slot = nullptr,
+        .length = nullptr,
+        .dealloc = &deallocate<CKMMatrixClass>,
+        .methods = ckm_methods,
+    });
+    return cached;
+}
+
+PyMethodDef list_quarks_def = {
+    .ml_name = "py_list_quarks",
+    .ml_meth = &function_noargs<&list_quarks>,
+    .ml_flags = METH_NOARGS,
+    .ml_doc = "py_list_quarks()\n--\n\n"
+              "Natively accelerated twin of `kestrova.list_quarks`.\n\n"
+              "Returns all SM quark names from the QuarkRegistry.",
+};
+
+}  // namespace norvel::py

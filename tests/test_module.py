@@ -1,0 +1,197 @@
+"""Import, registration and the Python surface of the native module."""
+
+import importlib
+import inspect
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import kestrova._norvel_core as core
+
+ALL = [
+    "PyFormulasRegistry",
+    "PyQuarkRegistry",
+    "PyCKMMatrix",
+    "py_list_constants",
+    "py_list_quarks",
+    "py_get_constant",
+    "__version__",
+]
+CLASSES = [core.PyFormulasRegistry, core.PyQuarkRegistry, core.PyCKMMatrix]
+
+
+def test_all_lists_the_registered_names_in_order():
+    assert core.__all__ == ALL
+    assert core.__version__ == "2.3.0"
+    for name in ALL:
+        assert hasattr(core, name)
+
+
+def test_module_docstring_names_where_it_is_wired():
+    assert core.__doc__.endswith(" Wired as `kestrova._norvel_core`.")
+    assert core.__name__ == "kestrova._norvel_core"
+
+
+def test_reimport_yields_the_same_module():
+    again = importlib.import_module("kestrova._norvel_core")
+    assert again is core
+    saved = sys.modules.pop("kestrova._norvel_core")
+    try:
+        fresh = importlib.import_module("kestrova._norvel_core")
+        assert fresh is core
+        assert fresh.__all__ == ALL  # nothing registered twice
+    finally:
+        sys.modules["kestrova._norvel_core"] = saved
+
+
+@pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
+def test_classes_are_final_builtins_without_dict(cls):
+    assert cls.__module__ == "builtins"
+    assert cls.__qualname__ == cls.__name__
+    assert repr(cls) == f"<class 'builtins.{cls.__name__}'>"
+    assert cls.__base__ is object
+    assert not hasattr(cls, "__dict__") or "__dict__" not in cls.__dict__
+    assert "__weakref__" not in cls.__dict__
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+
+
+@pytest.mark.parametrize(
+    "cls, doc, signature",
+    [
+        (core.PyFormulasRegistry, "Python wrapper for [`FormulasRegistry`].", "()"),
+        (core.PyQuarkRegistry, "Python wrapper for [`QuarkRegistry`].", "()"),
+        (core.PyCKMMatrix, "Python wrapper for [`CKMMatrix`].", None),
+    ],
+)
+def test_class_documentation(cls, doc, signature):
+    assert cls.__doc__ == doc
+    assert cls.__text_signature__ == signature
+
+
+@pytest.mark.parametrize(
+    "function, signature, tail",
+    [
+        (core.py_list_constants, "()", "\n\nReturns all known constant names from the FormulasRegistry."),
+        (core.py_list_quarks, "()", "\n\nReturns all SM quark names from the QuarkRegistry."),
+        (
+            core.py_get_constant,
+            "(name)",
+            "\n\nReturns a JSON-serialised dict with `name`, `value`, `units`,\n"
+            "`uncertainty`, and `status` fields — matching the Python constant\n"
+            "datasheet schema so callers don't need to branch.\n\n"
+            "Raises `PyKeyError` when `name` is not in the registry.",
+        ),
+    ],
+)
+def test_function_documentation(function, signature, tail):
+    assert function.__text_signature__ == signature
+    assert function.__doc__.endswith(tail)
+    sentence = function.__doc__[: -len(tail)]
+    assert "\n" not in sentence and "twin of `kestrova." in sentence
+    assert function.__self__ is core
+    assert function.__module__ == "kestrova._norvel_core"
+
+
+@pytest.mark.parametrize(
+    "method, signature, doc",
+    [
+        (core.PyFormulasRegistry.get, "($self, name)", "Retrieve the numeric value for `name`."),
+        (core.PyFormulasRegistry.version, "()", "Library-version round-trip helper."),
+        (core.PyCKMMatrix.from_topology, "()", "Build the CKM matrix from the underlying topology."),
+        (core.PyCKMMatrix.is_unitary, "($self, tol)", "`True` when the matrix is unitary within `tol`."),
+        (core.PyCKMMatrix.jarlskog, "($self)", "CP-violation Jarlskog invariant J."),
+    ],
+)
+def test_method_documentation(method, signature, doc):
+    assert method.__text_signature__ == signature
+    assert method.__doc__ == doc
+
+
+@pytest.mark.parametrize(
+    "callable_, expected",
+    [
+        (core.py_list_constants, "()"),
+        (core.py_list_quarks, "()"),
+        (core.py_get_constant, "(name)"),
+        (core.PyFormulasRegistry, "()"),
+        (core.PyQuarkRegistry, "()"),
+        (core.PyFormulasRegistry.version, "()"),
+        (core.PyFormulasRegistry().get, "(name)"),
+        (core.PyCKMMatrix.from_topology, "()"),
+        (core.PyCKMMatrix.from_topology().is_unitary, "(tol)"),
+        (core.PyCKMMatrix.from_topology().jarlskog, "()"),
+    ],
+)
+def test_inspect_signature(callable_, expected):
+    assert str(inspect.signature(callable_)) == expected
+
+
+def test_len_is_exposed_as_dunder_len():
+    assert "__len__" in core.PyFormulasRegistry.__dict__
+    assert "__len__" in core.PyQuarkRegistry.__dict__
+    assert not hasattr(core.PyCKMMatrix, "__len__")
+
+
+@pytest.mark.parametrize(
+    "factory",
+    [core.PyFormulasRegistry, core.PyQuarkRegistry, core.PyCKMMatrix.from_topology],
+    ids=["formulas", "quarks", "ckm"],
+)
+def test_instances_take_no_attributes_and_no_weakrefs(factory):
+    import weakref
+
+    instance = factory()
+    with pytest.raises(AttributeError):
+        instance.extra = 1
+    with pytest.raises(TypeError):
+        weakref.ref(instance)
+
+
+@pytest.mark.parametrize(
+    "factory, cls",
+    [
+        (core.PyFormulasRegistry, core.PyFormulasRegistry),
+        (core.PyQuarkRegistry, core.PyQuarkRegistry),
+        (core.PyCKMMatrix.from_topology, core.PyCKMMatrix),
+    ],
+    ids=["formulas", "quarks", "ckm"],
+)
+def test_creating_and_dropping_instances_keeps_class_refcount(factory, cls):
+    for _ in range(100):
+        factory()
+    before = sys.getrefcount(cls)
+    for _ in range(10_000):
+        factory()
+    assert sys.getrefcount(cls) == before
+
+
+def test_second_interpreter_is_refused_and_first_keeps_working():
+    script = textwrap.dedent(
+        """
+        import _xxsubinterpreters as interpreters
+        import kestrova._norvel_core as core
+        interp = interpreters.create()
+        try:
+            interpreters.run_string(interp, "import kestrova._norvel_core")
+        except interpreters.RunFailedError as exc:
+            print("refused:", exc)
+        else:
+            print("accepted")
+        finally:
+            interpreters.destroy(interp)
+        print(core.py_list_quarks())
+        print(len(core.PyFormulasRegistry()))
+        """
+    )
+    result = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, timeout=120
+    )
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith("refused: ") and "ImportError" in lines[0]
+    assert "does not support subinterpreters" in lines[0]
+    assert lines[1] == "['bottom', 'charm', 'down', 'strange', 'top', 'up']"
+    assert lines[2] == "17"

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# What the build and the tests need from Debian and from PyPI.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+packages=(libgtest-dev libbenchmark-dev valgrind clang-format)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+python -m pip install --quiet --disable-pip-version-check \
+    "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "mypy>=1.8" "pyperf>=2.6"
