@@ -49,9 +49,14 @@ public:
     static std::size_t default_shard_count();
 
 private:
+    // The shards and the entries' storage share one allocation, so the store
+    // is torn down by hand rather than by delete.
     struct Store;
+    struct StoreDeleter {
+        void operator()(Store* store) const noexcept;
+    };
     FormulasRegistry(std::size_t shard_count, bool seeded);
-    std::unique_ptr<Store> store_;
+    std::unique_ptr<Store, StoreDeleter> store_;
 };
 
 }  // namespace norvel
