@@ -1,0 +1,106 @@
+"""Type information: the native module's stubs against the runtime, and the shown signatures."""
+
+import inspect
+import json
+import pydoc
+import subprocess
+import sys
+import textwrap
+from importlib import metadata, resources
+
+import pytest
+
+import kestrova
+import kestrova._norvel_core as core
+
+
+def _editable_install():
+    text = metadata.distribution("kestrova").read_text("direct_url.json")
+    return bool(text) and json.loads(text).get("dir_info", {}).get("editable", False)
+
+
+needs_real_install = pytest.mark.skipif(
+    _editable_install(), reason="stubtest needs the stubs beside the built module"
+)
+
+
+def _mypy(args, cwd):
+    # Run outside the source tree so that mypy finds the installed package.
+    return subprocess.run(
+        [sys.executable, "-m", *args], cwd=cwd, capture_output=True, text=True, timeout=300
+    )
+
+
+def test_stubs_and_marker_are_installed():
+    package = resources.files("kestrova")
+    assert package.joinpath("py.typed").is_file()
+    assert package.joinpath("_norvel_core.pyi").is_file()
+
+
+@needs_real_install
+def test_stubtest_passes(tmp_path):
+    done = _mypy(["mypy.stubtest", "--mypy-config-file", "", "kestrova._norvel_core"], tmp_path)
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+@needs_real_install
+def test_package_and_its_use_type_check_strictly(tmp_path):
+    # Each ignore below must be needed, or --warn-unused-ignores fails the run:
+    # this pins what the stubs reject as well as what they accept.
+    (tmp_path / "use.py").write_text(textwrap.dedent("""\
+        import kestrova
+        from kestrova import _norvel_core as core
+
+        sheet = core.py_get_constant("b3")
+        same: kestrova._pure.Datasheet = sheet
+        value: float | None = kestrova.Get("b3")["value"]
+        ok: bool = core.PyCKMMatrix.from_topology().is_unitary(0)
+        n: int = len(core.PyFormulasRegistry()) + len(core.PyQuarkRegistry())
+        version: str = core.PyFormulasRegistry.version() + core.__version__
+        core.PyCKMMatrix()  # type: ignore[call-arg]
+        core.PyFormulasRegistry(1)  # type: ignore[call-arg]
+        core.py_get_constant(5)  # type: ignore[arg-type]
+        core.PyCKMMatrix.from_topology().is_unitary("x")  # type: ignore[arg-type]
+        core.PyCKMMatrix.from_topology().jarlskog() + ""  # type: ignore[operator]
+        """))
+    done = _mypy(
+        ["mypy", "--strict", "--warn-unreachable", "--no-incremental", "--config-file", "",
+         "-p", "kestrova", "-m", "use"],
+        tmp_path,
+    )
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+@pytest.mark.parametrize(
+    "obj, signature",
+    [
+        (core.py_list_constants, "()"),
+        (core.py_list_quarks, "()"),
+        (core.py_get_constant, "(name)"),
+        (core.PyFormulasRegistry, "()"),
+        (core.PyFormulasRegistry.get, "(self, /, name)"),
+        (core.PyFormulasRegistry.version, "()"),
+        (core.PyQuarkRegistry, "()"),
+        (core.PyCKMMatrix.from_topology, "()"),
+        (core.PyCKMMatrix.is_unitary, "(self, /, tol)"),
+        (core.PyCKMMatrix.jarlskog, "(self, /)"),
+        (kestrova.list_constants, "() -> 'list[str]'"),
+        (kestrova.list_quarks, "() -> 'list[str]'"),
+        (kestrova.Get, "(name: 'str') -> 'Datasheet'"),
+    ],
+    ids=lambda v: v if isinstance(v, str) else v.__qualname__,
+)
+def test_signatures(obj, signature):
+    assert str(inspect.signature(obj)) == signature
+
+
+def test_help_shows_every_signature():
+    native = pydoc.render_doc(core, renderer=pydoc.plaintext)
+    for line in ["py_list_constants()", "py_list_quarks()", "py_get_constant(name)",
+                 "get(self, /, name)", "version()", "from_topology()",
+                 "is_unitary(self, /, tol)", "jarlskog(self, /)"]:
+        assert f"    {line}\n" in native or f"|  {line}\n" in native, line
+    pure = pydoc.render_doc(kestrova, renderer=pydoc.plaintext)
+    for line in ["Get(name: 'str') -> 'Datasheet'", "list_constants() -> 'list[str]'",
+                 "list_quarks() -> 'list[str]'"]:
+        assert f"    {line}\n" in pure, line
