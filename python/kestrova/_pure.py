@@ -2,8 +2,8 @@
 
 The tables below are written out here rather than read from
 ``kestrova._norvel_core``: the native functions are checked against them, so
-they must not share a source of truth. Importing this module imports nothing
-beyond the standard library's ``math``.
+they must not share a source of truth. Importing this module costs little and
+loads nothing native.
 """
 
 from __future__ import annotations
