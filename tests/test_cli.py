@@ -36,16 +36,14 @@ def test_pure_twins_print_the_same(capsys, argv):
 
 def test_constants_table(capsys):
     _, out, _ = run(capsys, ["constants"])
-    header, *rows = out.splitlines()
-    assert header.split() == ["name", "value", "units", "status"]
-    assert [row.split() for row in rows] == [
+    lines = out.splitlines()
+    assert lines[0] == "name                         value  units          status"
+    assert lines[1] == "b3                            24.0  dimensionless  Seed"
+    assert lines[10] == "phi              1.618033988749895  dimensionless  Seed"
+    assert [line.split() for line in lines[1:]] == [
         [s["name"], repr(s["value"]), s["units"], s["status"]]
         for s in map(core.py_get_constant, core.py_list_constants())
     ]
-    # names left-aligned, values right-aligned, units and status in their columns
-    value_end = header.index("value") + len("value")
-    assert {row.index(row.split()[1]) + len(row.split()[1]) for row in rows} == {value_end}
-    assert {row.index(row.split()[2], value_end) for row in rows} == {header.index("units")}
 
 
 def test_quarks_and_ckm(capsys):
