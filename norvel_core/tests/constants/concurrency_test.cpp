@@ -48,16 +48,6 @@ TEST(RwLockTest, WritersExcludeReadersAndEachOther) {
     EXPECT_EQ(b, 2 * kRounds);
 }
 
-TEST(RwLockTest, ReadersShare) {
-    RwLock lock{};
-    lock.lock_shared();
-    lock.lock_shared();
-    lock.unlock_shared();
-    lock.unlock_shared();
-    lock.lock();
-    lock.unlock();
-}
-
 TEST(FormulasRegistryConcurrencyTest, ReadersShareOneRegistry) {
     const FormulasRegistry registry;
     std::vector<ConstantEntry> expected;

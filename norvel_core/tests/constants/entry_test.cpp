@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -48,46 +49,20 @@ TEST(RegistryErrorTest, TextFormsInsertFieldsVerbatim) {
     EXPECT_FALSE(enoent.message().empty());
 }
 
-TEST(ConstantEntryTest, SeedAndPendingForms) {
-    const ConstantEntry seed = ConstantEntry::seed("b3", 24.0, "dimensionless");
-    EXPECT_EQ(seed.name, "b3");
-    EXPECT_EQ(seed.value, 24.0);
-    EXPECT_EQ(seed.units, "dimensionless");
-    EXPECT_FALSE(seed.uncertainty.has_value());
-    EXPECT_EQ(seed.status, ConstantStatus::Seed);
-    EXPECT_FALSE(seed.expression.has_value());
-    EXPECT_TRUE(seed.dependencies.empty());
-
-    const ConstantEntry pending =
-        ConstantEntry::pending("topo_gen_check", "chi_eff / b3", "count", {"chi_eff", "b3"});
-    EXPECT_EQ(pending.name, "topo_gen_check");
-    EXPECT_EQ(pending.value, 0.0);
-    EXPECT_EQ(pending.units, "count");
-    EXPECT_FALSE(pending.uncertainty.has_value());
-    EXPECT_EQ(pending.status, ConstantStatus::Pending);
-    EXPECT_EQ(pending.expression, "chi_eff / b3");
-    EXPECT_EQ(pending.dependencies, (std::vector<std::string>{"chi_eff", "b3"}));
-}
-
 TEST(ConstantEntryTest, CopiesAreDeepAndKeepAbsenceApartFromEmptiness) {
     const ConstantEntry seed = ConstantEntry::seed("phi", 1.618033988749895, "dimensionless");
-    const ConstantEntry empty_expression = ConstantEntry::pending("x", "", "count");
+    const ConstantEntry empty = ConstantEntry::pending("x", "", "count");
     const ConstantEntry pending =
         ConstantEntry::pending("d", "c + b + a", "count", {"c", "b", "a"});
 
-    const ConstantEntry seed_copy = seed;
-    EXPECT_FALSE(seed_copy.expression.has_value());
-    const ConstantEntry empty_copy = empty_expression;
-    ASSERT_TRUE(empty_copy.expression.has_value());
-    EXPECT_EQ(*empty_copy.expression, "");
-    EXPECT_NE(seed_copy.expression, empty_copy.expression);
+    EXPECT_EQ(ConstantEntry(seed).expression, std::nullopt);
+    EXPECT_EQ(ConstantEntry(empty).expression, std::optional<std::string>(""));
 
-    ConstantEntry pending_copy = pending;
-    EXPECT_EQ(pending_copy, pending);
-    EXPECT_EQ(pending_copy.dependencies, (std::vector<std::string>{"c", "b", "a"}));
-    pending_copy.dependencies[0] = "z";
-    pending_copy.expression->clear();
-    EXPECT_EQ(pending.dependencies[0], "c");
+    ConstantEntry copy = pending;
+    EXPECT_EQ(copy.dependencies, (std::vector<std::string>{"c", "b", "a"}));
+    copy.dependencies.pop_back();
+    copy.expression->clear();
+    EXPECT_EQ(pending.dependencies, (std::vector<std::string>{"c", "b", "a"}));
     EXPECT_EQ(pending.expression, "c + b + a");
 }
 
