@@ -230,11 +230,9 @@ private:
 }  // namespace
 
 struct FormulasRegistry::Store {
-    Store(Shard* shards, std::size_t shard_count, void* node_slots, std::size_t node_capacity)
-        : key(fresh_hash_key()),
-          shard_mask(shard_count - 1),
-          shards(shards),
-          nodes(node_slots, node_capacity) {}
+    Store(HashKey key, Shard* shards, std::size_t shard_count, void* node_slots,
+          std::size_t node_capacity)
+        : key(key), shard_mask(shard_count - 1), shards(shards), nodes(node_slots, node_capacity) {}
 
     // The high half of the hash picks the shard; the low bits pick the bucket.
     Shard& shard_for(std::uint64_t hash) const noexcept {
@@ -278,6 +276,8 @@ FormulasRegistry::FormulasRegistry(std::size_t shard_count, bool seeded) {
     if (!std::has_single_bit(shard_count) || shard_count > (std::size_t{1} << 32)) {
         panic("registry shard count must be a power of two no larger than 2^32");
     }
+    const HashKey key = fresh_hash_key();  // may panic, so drawn before anything is allocated
+
     // One block: the header, the shards, then room for the seed table's nodes.
     const std::size_t node_capacity = seeded ? kSeedTableSize : 0;
     const std::size_t shards_at = round_up(sizeof(Store), alignof(Shard));
@@ -287,7 +287,7 @@ FormulasRegistry::FormulasRegistry(std::size_t shard_count, bool seeded) {
         static_cast<std::byte*>(::operator new(nodes_at + node_capacity * sizeof(Node)));
     std::memset(block + shards_at, 0, shard_count * sizeof(Shard));
     auto* const shards = reinterpret_cast<Shard*>(block + shards_at);
-    store_.reset(::new (block) Store(shards, shard_count, block + nodes_at, node_capacity));
+    store_.reset(::new (block) Store(key, shards, shard_count, block + nodes_at, node_capacity));
 
     if (seeded) insert_seed_table(*this);
 }
