@@ -33,7 +33,10 @@ public:
     ~FormulasRegistry();
 
     // Stores `entry` under its name; hands back the entry it replaced, if any.
-    std::optional<ConstantEntry> insert(ConstantEntry entry);
+    std::optional<ConstantEntry> insert(ConstantEntry&& entry);
+    std::optional<ConstantEntry> insert(const ConstantEntry& entry) {
+        return insert(ConstantEntry(entry));
+    }
     // A deep copy of the entry stored under `name`, or NotFound.
     std::expected<ConstantEntry, RegistryError> get(std::string_view name) const;
     // Only the value, for callers that need nothing else (no copy of the texts).
