@@ -14,24 +14,27 @@ namespace norvel::py {
 
 inline constexpr const char* kVersion = "2.3.0";
 
-// Each type() creates the class on first request and caches it for the rest
-// of the process; creation failures propagate to the caller.
+// Each type() creates the class on first request and caches it in `cached`
+// for the rest of the process; creation failures propagate to the caller.
 struct FormulasRegistryClass {
     using Value = FormulasRegistry;
     static constexpr std::string_view name = "PyFormulasRegistry";
     static PyTypeObject* type();
+    static inline PyTypeObject* cached = nullptr;
 };
 
 struct QuarkRegistryClass {
     using Value = QuarkRegistry;
     static constexpr std::string_view name = "PyQuarkRegistry";
     static PyTypeObject* type();
+    static inline PyTypeObject* cached = nullptr;
 };
 
 struct CKMMatrixClass {
     using Value = CKMMatrix;
     static constexpr std::string_view name = "PyCKMMatrix";
     static PyTypeObject* type();
+    static inline PyTypeObject* cached = nullptr;
 };
 
 // Method entries of the module functions (static storage, as the interpreter requires).

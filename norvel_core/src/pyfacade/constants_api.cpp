@@ -79,7 +79,10 @@ PyMethodDef methods[] = {
 }  // namespace
 
 PyTypeObject* FormulasRegistryClass::type() {
-    static PyTypeObject* cached = create_type({
+    if (cached != nullptr) {
+        return cached;
+    }
+    return cached = create_type({
         .name = "PyFormulasRegistry",
         .text_signature = "()",
         .doc = "Python wrapper for [`FormulasRegistry`].",
@@ -89,7 +92,6 @@ PyTypeObject* FormulasRegistryClass::type() {
         .dealloc = &deallocate<Cls>,
         .methods = methods,
     });
-    return cached;
 }
 
 PyMethodDef list_constants_def = {

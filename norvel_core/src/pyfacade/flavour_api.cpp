@@ -53,7 +53,10 @@ PyMethodDef ckm_methods[] = {
 }  // namespace
 
 PyTypeObject* QuarkRegistryClass::type() {
-    static PyTypeObject* cached = create_type({
+    if (cached != nullptr) {
+        return cached;
+    }
+    return cached = create_type({
         .name = "PyQuarkRegistry",
         .text_signature = "()",
         .doc = "Python wrapper for [`QuarkRegistry`].",
@@ -63,11 +66,13 @@ PyTypeObject* QuarkRegistryClass::type() {
         .dealloc = &deallocate<QuarkRegistryClass>,
         .methods = quark_methods,
     });
-    return cached;
 }
 
 PyTypeObject* CKMMatrixClass::type() {
-    static PyTypeObject* cached = create_type({
+    if (cached != nullptr) {
+        return cached;
+    }
+    return cached = create_type({
         .name = "PyCKMMatrix",
         .text_signature = nullptr,
         .doc = "Python wrapper for [`CKMMatrix`].",
@@ -77,7 +82,6 @@ PyTypeObject* CKMMatrixClass::type() {
         .dealloc = &deallocate<CKMMatrixClass>,
         .methods = ckm_methods,
     });
-    return cached;
 }
 
 PyMethodDef list_quarks_def = {

@@ -119,7 +119,10 @@ template <typename Cls>
 class SharedBorrow {
 public:
     explicit SharedBorrow(PyObject* self) {
-        if (self == nullptr || !PyType_IsSubtype(Py_TYPE(self), Cls::type())) [[unlikely]] {
+        // The class exists once any instance does; only subtypes need the full check.
+        if (self == nullptr ||
+            (Py_TYPE(self) != Cls::cached && !PyType_IsSubtype(Py_TYPE(self), Cls::type())))
+            [[unlikely]] {
             fail_receiver(self, Cls::name);
         }
         instance_ = instance_of<Cls>(self);
