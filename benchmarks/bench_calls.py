@@ -20,19 +20,16 @@ d = {name: registry.get(name) for name in core.py_list_constants()}
 d6 = dict.fromkeys(core.py_list_quarks(), 1)
 items = list(d.items())
 text = '{"name":"b3","status":"Seed","uncertainty":null,"units":"dimensionless","value":24.0}'
-version = core.PyFormulasRegistry.version
-jarlskog = matrix.jarlskog
-is_unitary = matrix.is_unitary
-get = registry.get
+Registry = core.PyFormulasRegistry
 """
 
 # (label, native statement, floor statement, pure twin statement, target ratio)
 CASES = [
-    ('PyFormulasRegistry.get("phi")', 'get("phi")', 'd.get("phi")', None, 2.0),
+    ('PyFormulasRegistry.get("phi")', 'registry.get("phi")', 'd.get("phi")', None, 2.0),
     ("len(PyFormulasRegistry)", "len(registry)", "len(d)", None, 4.0),
-    ("PyFormulasRegistry.version()", "version()", '"2.3.0".lower()', None, 1.5),
-    ("jarlskog()", "jarlskog()", "(1.5).conjugate()", None, 1.5),
-    ("is_unitary(0.0)", "is_unitary(0.0)", 'd.get("phi")', None, 2.0),
+    ("PyFormulasRegistry.version()", "Registry.version()", '"2.3.0".lower()', None, 1.5),
+    ("jarlskog()", "matrix.jarlskog()", "(1.5).conjugate()", None, 1.5),
+    ("is_unitary(0.0)", "matrix.is_unitary(0.0)", 'd.get("phi")', None, 2.0),
     ('py_get_constant("b3")', 'core.py_get_constant("b3")', "json.loads(text)", 'kestrova.Get("b3")', 1.25),
     ("py_list_constants()", "core.py_list_constants()", "sorted(d)", "kestrova.list_constants()", 2.0),
     ("py_list_quarks()", "core.py_list_quarks()", "sorted(d6)", "kestrova.list_quarks()", 1.5),
