@@ -2,6 +2,7 @@
 // order of their keys whatever order they were added in, with no whitespace.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,6 +16,10 @@ using Value = std::variant<Null, double, std::string>;
 class Object {
 public:
     // Members with equal keys are written in the order they were added.
+    Object& reserve(std::size_t members) {
+        members_.reserve(members);
+        return *this;
+    }
     Object& add(std::string key, Value value);
     std::string write() const;
 

@@ -6,7 +6,8 @@ namespace norvel {
 
 std::string datasheet_json(const ConstantEntry& entry) {
     json::Object sheet;
-    sheet.add("name", entry.name)
+    sheet.reserve(5)
+        .add("name", entry.name)
         .add("value", entry.value)
         .add("units", entry.units)
         .add("uncertainty",
