@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Memory and thread checks of the native core and of the module inside the
+# interpreter. Each stage has its own build directory under build/ and its
+# own install target, so the normal install in site-packages is never touched.
+#
+#   asan-core     C++ core tests, AddressSanitizer + UBSan, leak detection on
+#   asan-python   whole Python suite, ASan/UBSan module in the normal interpreter
+#   memcheck      whole Python suite under valgrind memcheck, scaled-down loops
+#   tsan-core     C++ core tests, the concurrent readers among them, under TSan
+#
+# Usage: tools/check-memory.sh [stage...]   (default: every stage)
+# Exits non-zero when any stage fails; a summary of all stages comes last.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc 2>/dev/null || echo 2)
+# The interpreter itself, not a launcher script: valgrind must run the real binary.
+python=$(python -c 'import sys; print(sys.executable)')
+stages=("$@")
+((${#stages[@]})) || stages=(asan-core asan-python memcheck tsan-core)
+
+declare -A outcome
+declare -A took
+
+# Builds the wheel into a directory of its own and puts the package there;
+# PYTHONPATH then puts it ahead of site-packages.
+install_into() {  # site build-dir sanitize
+    rm -rf "$1"
+    KESTROVA_SANITIZE=$3 "$python" -m pip install --quiet --disable-pip-version-check \
+        --no-build-isolation --no-deps --target "$1" \
+        -C build-dir="$2" -C cmake.build-type=RelWithDebInfo . 2>&1 |
+        grep -v "Running pip as the 'root' user" || true
+    [[ -f $1/kestrova/__init__.py ]] && compgen -G "$1/kestrova/_norvel_core*.so" >/dev/null
+}
+
+# Proves the tests will import the module just built, not the installed one.
+loads_from() {  # site [env...]
+    local site=$1
+    shift
+    local file
+    file=$(env "$@" PYTHONPATH="$site" "$python" -c \
+        'import kestrova._norvel_core as m; print(m.__file__)') || return 1
+    [[ $file == "$site"/kestrova/* ]] || { echo "module loaded from $file, not $site" >&2; return 1; }
+    echo "module: $file"
+}
+
+core_tests() {  # build-dir cmake-option env...
+    local dir=$1 option=$2
+    shift 2
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -D"$option"=ON \
+        -DKESTROVA_BUILD_TESTS=ON -DKESTROVA_BUILD_MODULE=OFF >/dev/null &&
+        cmake --build "$dir" -j "$jobs" &&
+        env "$@" ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+stage_asan_core() {
+    core_tests build/asan-core KESTROVA_SANITIZE \
+        ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+}
+
+stage_asan_python() {
+    local site=$root/build/asan-site reports=$root/build/asan-reports
+    install_into "$site" build/asan-module ON || return 1
+    [[ $(nm -D "$site"/kestrova/_norvel_core*.so) == *__asan_init* ]] ||
+        { echo "the module is not instrumented" >&2; return 1; }
+    rm -rf "$reports" && mkdir -p "$reports"
+    # The interpreter is not instrumented: the runtime must come first, and
+    # libstdc++ with it so that its exceptions go through ASan's interceptors.
+    # Reports go to files, so that one from a test's subprocess counts too.
+    local -a env=(
+        LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+        ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:log_path=$reports/asan
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan
+        PYTHONMALLOC=malloc
+    )
+    loads_from "$site" "${env[@]}" || return 1
+    local status=0
+    env "${env[@]}" PYTHONPATH="$site" "$python" -m pytest -q -p no:cacheprovider || status=$?
+    if compgen -G "$reports/*" >/dev/null; then
+        cat "$reports"/* >&2
+        echo "sanitizer reports: $(ls "$reports" | wc -l)" >&2
+        return 1
+    fi
+    return $status
+}
+
+stage_memcheck() {
+    local site=$root/build/memcheck-site logs=$root/build/memcheck-logs
+    install_into "$site" build/memcheck-module OFF || return 1
+    loads_from "$site" || return 1
+    rm -rf "$logs" && mkdir -p "$logs"
+    # Each object the interpreter allocates is its own malloc block. The debug
+    # hooks on top fill new blocks with a pattern: without that, the
+    # interpreter's int constructors leave a digit unwritten that the
+    # small-int lookup multiplies by zero, a false report that then follows the
+    # resulting pointer everywhere, our frames included. Leaks are counted on
+    # "definitely lost", which interior pointers into debug blocks leave exact.
+    # Tests that start Python in a subprocess are followed into it; other
+    # programs the tools start are not ours to check, and mypy is pure Python
+    # that would only run out the clock there.
+    local status=0
+    env PYTHONMALLOC=malloc_debug PYTHONPATH="$site" KESTROVA_STRESS_SCALE=0.1 \
+        valgrind --tool=memcheck --error-exitcode=99 --num-callers=40 -s \
+        --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
+        --suppressions=/usr/lib/valgrind/python3.supp --suppressions=tools/valgrind-python.supp \
+        --trace-children=yes --trace-children-skip-by-arg='*mypy*' \
+        --trace-children-skip='*/git,*/file,*/ldconfig*,*/uname,*/gcc*,*/cc,*/ld,*/objdump,*/sh,*/dash,*/bash' \
+        --log-file="$logs/memcheck.%p.log" \
+        "$python" -m pytest -q -p no:cacheprovider || status=$?
+    # One log per process. A fork that goes on to exec a program left out
+    # above ends its log at the header; every other log must close clean.
+    local log bad=0
+    for log in "$logs"/*.log; do
+        if grep -q "ERROR SUMMARY: [1-9]" "$log" ||
+            { ! grep -q "ERROR SUMMARY" "$log" &&
+                grep -qvE "^==[0-9]+== (Memcheck|Copyright|Using|Command|Parent)|^==[0-9]+== *$" "$log"; }; then
+            cat "$log" >&2
+            bad=1
+        fi
+    done
+    echo "processes checked: $(grep -l "ERROR SUMMARY" "$logs"/*.log | wc -l)"
+    grep -h "ERROR SUMMARY\|definitely lost" "$logs"/*.log | sed 's/^==[0-9]*== *//' | sort | uniq -c
+    echo "suppressions used (count, name):"
+    grep -h "used_suppression" "$logs"/*.log | sed 's/.*used_suppression: *//' |
+        awk '{count[$2] += $1} END {for (name in count) print count[name], name}'
+    ((status == 0 && bad == 0))
+}
+
+stage_tsan_core() {
+    # The concurrent-reader tests are the point of this stage: make sure they ran.
+    core_tests build/tsan-core KESTROVA_TSAN TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ||
+        return 1
+    local concurrent
+    concurrent=$(ctest --test-dir build/tsan-core -N -R Concurren | grep -c "Test *#")
+    echo "concurrent tests run under TSan: $concurrent"
+    ((concurrent > 0))
+}
+
+failed=0
+for stage in "${stages[@]}"; do
+    echo "== $stage"
+    start=$SECONDS
+    if "stage_${stage//-/_}"; then
+        outcome[$stage]=passed
+    else
+        outcome[$stage]=FAILED
+        failed=1
+    fi
+    took[$stage]=$((SECONDS - start))
+done
+
+echo "== memory checks"
+for stage in "${stages[@]}"; do
+    printf '%-12s %-7s %5ds\n' "$stage" "${outcome[$stage]}" "${took[$stage]}"
+done
+exit $failed
