@@ -132,7 +132,7 @@ def same_float(a, b):
 
 def tp_name(cls):
     """The interpreter's tp_name, as its own error messages show it."""
-    if cls in (Registry, Quarks, CKM):  # created from a spec: the full name stays
+    if cls in (Registry, Quarks, CKM):  # the module's classes keep their dotted name
         return f"builtins.{cls.__name__}"
     if cls.__flags__ & (1 << 9) or cls.__module__ == "builtins":  # class statement, or builtin
         return cls.__name__

@@ -3,7 +3,6 @@ failure, leave the interpreter's block count, the reference counts of the
 classes and of every object handed in or out, and the C heap where they were."""
 
 import ctypes
-import ctypes.util
 import gc
 import importlib
 import json
@@ -28,7 +27,7 @@ WARM_UP = 200
 # within these margins is the interpreter's own caches and free lists settling.
 BLOCK_SLACK = 50
 REFERENCE_SLACK = 10
-HEAP_SLACK = 64 * 1024  # bytes; the smallest malloc chunk is 32, so CALLS*32 is far above
+HEAP_SLACK = 64 * 1024  # bytes: a 32-byte chunk, malloc's smallest, per call is five times this
 
 
 class Hostile(BaseException):
@@ -68,10 +67,9 @@ def raises_with_cause():
 
 def _heap_in_use():
     """Bytes malloc has handed out and not taken back, where glibc tells."""
-    name = ctypes.util.find_library("c")
-    if sys.platform != "linux" or name is None:
+    if sys.platform != "linux":
         return None
-    libc = ctypes.CDLL(name)
+    libc = ctypes.CDLL(None)  # the symbols the process already has, libc's among them
     if not hasattr(libc, "mallinfo2"):
         return None
 
