@@ -8,6 +8,7 @@ namespace norvel {
 
 QuarkRegistry QuarkRegistry::standard_model() {
     QuarkRegistry registry;
+    registry.map_.reserve(6);  // one bucket array, no rehash on the way to six
     registry.insert({"up", 1, 12, 764.665760128228, 0.003105620015141857});
     registry.insert({"down", 1, 11, 1237.2551899207474, 0.005024998740641489});
     registry.insert({"strange", 2, 8, 5241.0970900186985, 0.02128623625220818});
