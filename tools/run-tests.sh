@@ -8,6 +8,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 bash tools/install-deps.sh
 
+echo "== C++ sources: clang-format"
+clang-format --dry-run --Werror norvel_core/src/*/*.[ch]pp norvel_core/tests/*/*.cpp \
+    norvel_core/bench/*.cpp
+
 echo "== C++ core: build and unit tests"
 cmake -S . -B build/core-tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DKESTROVA_BUILD_TESTS=ON -DKESTROVA_BUILD_MODULE=OFF -DKESTROVA_WERROR=ON >/dev/null

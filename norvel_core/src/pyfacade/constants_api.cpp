@@ -17,8 +17,7 @@ using Cls = FormulasRegistryClass;
 
 FormulasRegistry make_registry() { return FormulasRegistry(); }
 
-std::expected<double, RegistryError> get(const FormulasRegistry& registry,
-                                         std::string_view name) {
+std::expected<double, RegistryError> get(const FormulasRegistry& registry, std::string_view name) {
     return registry.value(name);
 }
 
@@ -53,13 +52,15 @@ std::expected<Ref, RegistryError> get_constant(std::string_view name) {
     // loads is a plain function of the module, so the interpreter drops args[0]
     // and may borrow it as the offset slot.
     PyObject* args[] = {json.get(), argument.get()};
-    return check(PyObject_VectorcallMethod(method.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                           nullptr));
+    return check(
+        PyObject_VectorcallMethod(method.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 constexpr std::string_view kNameParam[] = {"name"};
-constexpr Params kGetParams{.cls = Cls::name, .function = "get", .positional = kNameParam, .required = 1};
-constexpr Params kNewParams{.cls = Cls::name, .function = "__new__", .positional = {}, .required = 0};
+constexpr Params kGetParams{
+    .cls = Cls::name, .function = "get", .positional = kNameParam, .required = 1};
+constexpr Params kNewParams{
+    .cls = Cls::name, .function = "__new__", .positional = {}, .required = 0};
 constexpr Params kGetConstantParams{
     .cls = {}, .function = "py_get_constant", .positional = kNameParam, .required = 1};
 
@@ -83,24 +84,25 @@ PyTypeObject* FormulasRegistryClass::type() {
         return cached;
     }
     return cached = create_type({
-        .name = "PyFormulasRegistry",
-        .text_signature = "()",
-        .doc = "Python wrapper for [`FormulasRegistry`].",
-        .basicsize = sizeof(Instance<Value>),
-        .new_slot = &constructor<Cls, &make_registry, kNewParams>,
-        .length = &length_slot<Cls, &length>,
-        .dealloc = &deallocate<Cls>,
-        .methods = methods,
-    });
+               .name = "PyFormulasRegistry",
+               .text_signature = "()",
+               .doc = "Python wrapper for [`FormulasRegistry`].",
+               .basicsize = sizeof(Instance<Value>),
+               .new_slot = &constructor<Cls, &make_registry, kNewParams>,
+               .length = &length_slot<Cls, &length>,
+               .dealloc = &deallocate<Cls>,
+               .methods = methods,
+           });
 }
 
 PyMethodDef list_constants_def = {
     .ml_name = "py_list_constants",
     .ml_meth = &function_noargs<&list_constants>,
     .ml_flags = METH_NOARGS,
-    .ml_doc = "py_list_constants()\n--\n\n"
-              "Natively accelerated twin of `kestrova.list_constants`.\n\n"
-              "Returns all known constant names from the FormulasRegistry.",
+    .ml_doc =
+        "py_list_constants()\n--\n\n"
+        "Natively accelerated twin of `kestrova.list_constants`.\n\n"
+        "Returns all known constant names from the FormulasRegistry.",
 };
 
 PyMethodDef get_constant_def = {
@@ -108,12 +110,13 @@ PyMethodDef get_constant_def = {
     .ml_meth = reinterpret_cast<PyCFunction>(
         reinterpret_cast<void (*)()>(&function_fastcall<&get_constant, kGetConstantParams>)),
     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
-    .ml_doc = "py_get_constant(name)\n--\n\n"
-              "Natively accelerated twin of `kestrova.Get` for the constants branch.\n\n"
-              "Returns a JSON-serialised dict with `name`, `value`, `units`,\n"
-              "`uncertainty`, and `status` fields — matching the Python constant\n"
-              "datasheet schema so callers don't need to branch.\n\n"
-              "Raises `PyKeyError` when `name` is not in the registry.",
+    .ml_doc =
+        "py_get_constant(name)\n--\n\n"
+        "Natively accelerated twin of `kestrova.Get` for the constants branch.\n\n"
+        "Returns a JSON-serialised dict with `name`, `value`, `units`,\n"
+        "`uncertainty`, and `status` fields — matching the Python constant\n"
+        "datasheet schema so callers don't need to branch.\n\n"
+        "Raises `PyKeyError` when `name` is not in the registry.",
 };
 
 }  // namespace norvel::py

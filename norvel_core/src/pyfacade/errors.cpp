@@ -89,9 +89,8 @@ bool describe(PyObject* exc, std::string& out) {
 void raise_panic(std::string_view message, const std::source_location& where) {
     write_panic_report(message, where);
     PyObject* type = panic_exception_type();
-    Ref argument = Ref::steal(PyUnicode_DecodeUTF8(message.data(),
-                                                   static_cast<Py_ssize_t>(message.size()),
-                                                   "surrogateescape"));
+    Ref argument = Ref::steal(PyUnicode_DecodeUTF8(
+        message.data(), static_cast<Py_ssize_t>(message.size()), "surrogateescape"));
     if (!argument) {
         return;  // the decoding error is already set, and is the best we can report
     }
@@ -172,8 +171,7 @@ void raise_current_exception() noexcept {
         } catch (const Failure& failure) {
             raise_failure(failure);
         } catch (FetchedError& error) {
-            PyErr_Restore(error.type.release(), error.value.release(),
-                          error.traceback.release());
+            PyErr_Restore(error.type.release(), error.value.release(), error.traceback.release());
         } catch (const Panic& panic) {
             raise_panic(panic.what(), panic.where());
         } catch (const std::bad_alloc&) {

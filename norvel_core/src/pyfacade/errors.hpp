@@ -37,8 +37,7 @@ struct FetchedError {
 [[noreturn]] void throw_pending(std::source_location where = std::source_location::current());
 
 // Steals a new reference, or throws the pending exception when it is null.
-inline Ref check(PyObject* new_ref,
-                 std::source_location where = std::source_location::current()) {
+inline Ref check(PyObject* new_ref, std::source_location where = std::source_location::current()) {
     if (new_ref == nullptr) [[unlikely]] {
         throw_pending(where);
     }

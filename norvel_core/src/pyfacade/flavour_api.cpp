@@ -57,15 +57,15 @@ PyTypeObject* QuarkRegistryClass::type() {
         return cached;
     }
     return cached = create_type({
-        .name = "PyQuarkRegistry",
-        .text_signature = "()",
-        .doc = "Python wrapper for [`QuarkRegistry`].",
-        .basicsize = sizeof(Instance<Value>),
-        .new_slot = &constructor<QuarkRegistryClass, &make_quark_registry, kQuarkNewParams>,
-        .length = &length_slot<QuarkRegistryClass, &quark_count>,
-        .dealloc = &deallocate<QuarkRegistryClass>,
-        .methods = quark_methods,
-    });
+               .name = "PyQuarkRegistry",
+               .text_signature = "()",
+               .doc = "Python wrapper for [`QuarkRegistry`].",
+               .basicsize = sizeof(Instance<Value>),
+               .new_slot = &constructor<QuarkRegistryClass, &make_quark_registry, kQuarkNewParams>,
+               .length = &length_slot<QuarkRegistryClass, &quark_count>,
+               .dealloc = &deallocate<QuarkRegistryClass>,
+               .methods = quark_methods,
+           });
 }
 
 PyTypeObject* CKMMatrixClass::type() {
@@ -73,24 +73,25 @@ PyTypeObject* CKMMatrixClass::type() {
         return cached;
     }
     return cached = create_type({
-        .name = "PyCKMMatrix",
-        .text_signature = nullptr,
-        .doc = "Python wrapper for [`CKMMatrix`].",
-        .basicsize = sizeof(Instance<Value>),
-        .new_slot = nullptr,
-        .length = nullptr,
-        .dealloc = &deallocate<CKMMatrixClass>,
-        .methods = ckm_methods,
-    });
+               .name = "PyCKMMatrix",
+               .text_signature = nullptr,
+               .doc = "Python wrapper for [`CKMMatrix`].",
+               .basicsize = sizeof(Instance<Value>),
+               .new_slot = nullptr,
+               .length = nullptr,
+               .dealloc = &deallocate<CKMMatrixClass>,
+               .methods = ckm_methods,
+           });
 }
 
 PyMethodDef list_quarks_def = {
     .ml_name = "py_list_quarks",
     .ml_meth = &function_noargs<&list_quarks>,
     .ml_flags = METH_NOARGS,
-    .ml_doc = "py_list_quarks()\n--\n\n"
-              "Natively accelerated twin of `kestrova.list_quarks`.\n\n"
-              "Returns all SM quark names from the QuarkRegistry.",
+    .ml_doc =
+        "py_list_quarks()\n--\n\n"
+        "Natively accelerated twin of `kestrova.list_quarks`.\n\n"
+        "Returns all SM quark names from the QuarkRegistry.",
 };
 
 }  // namespace norvel::py

@@ -20,15 +20,14 @@ namespace {
 [[noreturn, gnu::cold, gnu::noinline]] void fail_too_many(const Params& params, Py_ssize_t given) {
     fail(PyExc_TypeError,
          check(PyUnicode_FromFormat("%s takes %zu positional arguments but %zd %s given",
-                                    display_name(params).c_str(), params.positional.size(),
-                                    given, given == 1 ? "was" : "were")));
+                                    display_name(params).c_str(), params.positional.size(), given,
+                                    given == 1 ? "was" : "were")));
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fail_unexpected_keyword(const Params& params,
                                                                     PyObject* keyword) {
-    fail(PyExc_TypeError,
-         check(PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'",
-                                    display_name(params).c_str(), keyword)));
+    fail(PyExc_TypeError, check(PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'",
+                                                     display_name(params).c_str(), keyword)));
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fail_multiple_values(const Params& params,
@@ -164,8 +163,8 @@ void rethrow_for_argument(std::string_view parameter) {
         message = check(PyObject_Str(error.value.get()));
         cause = Ref::steal(PyException_GetCause(error.value.get()));
     }
-    Ref prefixed = check(PyUnicode_FromFormat("argument '%s': %U", std::string(parameter).c_str(),
-                                              message.get()));
+    Ref prefixed = check(
+        PyUnicode_FromFormat("argument '%s': %U", std::string(parameter).c_str(), message.get()));
     throw Failure{PyExc_TypeError, std::move(prefixed), std::move(cause)};
 }
 
@@ -206,11 +205,10 @@ PyTypeObject* create_type(const ClassSpec& spec) {
     // they are held for the life of the process.
     static std::deque<std::string> texts;
     const std::string& full_name = texts.emplace_back(std::string("builtins.") + spec.name);
-    const std::string& doc =
-        spec.text_signature == nullptr
-            ? texts.emplace_back(spec.doc)
-            : texts.emplace_back(std::string(spec.name) + spec.text_signature + "\n--\n\n" +
-                                 spec.doc);
+    const std::string& doc = spec.text_signature == nullptr
+                                 ? texts.emplace_back(spec.doc)
+                                 : texts.emplace_back(std::string(spec.name) + spec.text_signature +
+                                                      "\n--\n\n" + spec.doc);
 
     std::vector<PyType_Slot> slots;
     slots.push_back({Py_tp_doc, const_cast<char*>(doc.c_str())});

@@ -100,8 +100,7 @@ Ref to_python(std::expected<T, RegistryError>&& result) {
 // Header, the wrapped core value, and the count of shared borrows active on it.
 template <typename Value>
 struct Instance {
-    PyObject_HEAD
-    Value value;
+    PyObject_HEAD Value value;
     Py_ssize_t borrows;
 };
 
@@ -120,9 +119,8 @@ class SharedBorrow {
 public:
     explicit SharedBorrow(PyObject* self) {
         // The class exists once any instance does; only subtypes need the full check.
-        if (self == nullptr ||
-            (Py_TYPE(self) != Cls::cached && !PyType_IsSubtype(Py_TYPE(self), Cls::type())))
-            [[unlikely]] {
+        if (self == nullptr || (Py_TYPE(self) != Cls::cached &&
+                                !PyType_IsSubtype(Py_TYPE(self), Cls::type()))) [[unlikely]] {
             fail_receiver(self, Cls::name);
         }
         instance_ = instance_of<Cls>(self);

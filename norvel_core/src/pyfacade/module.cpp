@@ -15,8 +15,9 @@ namespace {
 PyModuleDef module_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "_norvel_core",
-    .m_doc = "The binding layer's module entry point for kestrova's native core. "
-             "Wired as `kestrova._norvel_core`.",
+    .m_doc =
+        "The binding layer's module entry point for kestrova's native core. "
+        "Wired as `kestrova._norvel_core`.",
     .m_size = 0,
     .m_methods = nullptr,
     .m_slots = nullptr,
@@ -56,9 +57,8 @@ Ref all_list(PyObject* module) {
     }
     if (!PyList_Check(all.get())) {
         Ref type_name = check(PyType_GetQualName(Py_TYPE(all.get())));
-        fail(PyExc_TypeError,
-             check(PyUnicode_FromFormat("'%U' object cannot be converted to 'PyList'",
-                                        type_name.get())));
+        fail(PyExc_TypeError, check(PyUnicode_FromFormat(
+                                  "'%U' object cannot be converted to 'PyList'", type_name.get())));
     }
     return all;
 }
@@ -72,8 +72,8 @@ void add(PyObject* module, PyObject* name, PyObject* value) {
 
 template <typename Cls>
 void add_class(PyObject* module) {
-    Ref name = check(PyUnicode_FromStringAndSize(Cls::name.data(),
-                                                 static_cast<Py_ssize_t>(Cls::name.size())));
+    Ref name = check(
+        PyUnicode_FromStringAndSize(Cls::name.data(), static_cast<Py_ssize_t>(Cls::name.size())));
     add(module, name.get(), reinterpret_cast<PyObject*>(Cls::type()));
 }
 
