@@ -196,11 +196,11 @@ CASES = {
                                      "py_get_constant() missing 1 required positional argument: 'name'"),
     "get constant bad keyword": Case(lambda: core.py_get_constant(x=B3), TypeError,
                                      "py_get_constant() got an unexpected keyword argument 'x'", [B3]),
-    # PyQuarkRegistry
     "get constant two arguments": Case(lambda: core.py_get_constant(B3, B3), TypeError,
                                        "py_get_constant() takes 1 positional arguments but 2 were given", [B3]),
     "get constant twice": Case(lambda: core.py_get_constant(B3, name=B3), TypeError,
                                "py_get_constant() got multiple values for argument 'name'", [B3]),
+    # PyQuarkRegistry
     "quarks new": Case(lambda: Quarks()),
     "quarks new with argument": Case(lambda: Quarks(SPARE), TypeError,
                                      "PyQuarkRegistry.__new__() takes 0 positional arguments but 1 was given"),
