@@ -41,31 +41,37 @@ ShortestDigits shortest_digits(double value) {
     return ShortestDigits{std::string(a.view()), a.exponent, a.negative};
 }
 
-std::string plain_decimal(double value) {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-
-    const DigitArray d = shortest_digit_array(value);
+bool append_fixed(std::string& out, const DigitArray& d) {
     const std::string_view digits = d.view();
     const int e = d.exponent;
-
-    std::string out;
-    out.reserve(static_cast<std::size_t>(d.negative) + digits.size() + 2 +
-                static_cast<std::size_t>(e < 0 ? -e : e));
     if (d.negative) out += '-';
     if (e < 0) {
         out += "0.";
         out.append(static_cast<std::size_t>(-e - 1), '0');
         out += digits;
-    } else if (static_cast<std::size_t>(e) + 1 >= digits.size()) {
-        out += digits;
-        out.append(static_cast<std::size_t>(e) + 1 - digits.size(), '0');
-    } else {
-        const std::size_t whole = static_cast<std::size_t>(e) + 1;
-        out += digits.substr(0, whole);
-        out += '.';
-        out += digits.substr(whole);
+        return true;
     }
+    const std::size_t whole = static_cast<std::size_t>(e) + 1;
+    if (whole >= digits.size()) {
+        out += digits;
+        out.append(whole - digits.size(), '0');
+        return false;
+    }
+    out += digits.substr(0, whole);
+    out += '.';
+    out += digits.substr(whole);
+    return true;
+}
+
+std::string plain_decimal(double value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+
+    const DigitArray d = shortest_digit_array(value);
+    std::string out;
+    out.reserve(static_cast<std::size_t>(d.negative) + static_cast<std::size_t>(d.count) + 2 +
+                static_cast<std::size_t>(d.exponent < 0 ? -d.exponent : d.exponent));
+    append_fixed(out, d);
     return out;
 }
 

@@ -31,6 +31,11 @@ struct DigitArray {
 // Panics when `value` is not finite.
 DigitArray shortest_digit_array(double value);
 
+// Appends the digits without an exponent, signed, in as few characters as
+// they allow: "246220", "-1", "1776.86", "0.000065". Returns whether a
+// fractional part was written.
+bool append_fixed(std::string& out, const DigitArray& digits);
+
 // Plain decimal text with no exponent, the fractional part of a whole number
 // dropped: 246220.0 -> "246220", -1.0 -> "-1", 1776.86 -> "1776.86".
 // Zero keeps its sign ("0", "-0"); non-finite values read "nan", "inf", "-inf".

@@ -108,43 +108,24 @@ void write_number(std::string& out, double value) {
         out += "null";
         return;
     }
-    if (value == 0.0) {
-        out += std::signbit(value) ? "-0.0" : "0.0";
+    const DigitArray d = shortest_digit_array(value);
+    const int e = d.exponent;
+    if (e >= -5 && e <= 15) {
+        // Fixed notation; a whole number still shows it is a double.
+        if (!append_fixed(out, d)) out += ".0";
         return;
     }
-
-    const DigitArray d = shortest_digit_array(value);
     const std::string_view digits = d.view();
-    const std::size_t count = digits.size();
-    const int e = d.exponent;
-
     if (d.negative) out += '-';
-    if (e >= -5 && e <= -1) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-e - 1), '0');
-        out += digits;
-    } else if (e >= 0 && e <= 15) {
-        const auto whole = static_cast<std::size_t>(e) + 1;
-        if (count > whole) {
-            out += digits.substr(0, whole);
-            out += '.';
-            out += digits.substr(whole);
-        } else {
-            out += digits;
-            out.append(whole - count, '0');
-            out += ".0";
-        }
-    } else {
-        out += digits[0];
-        if (count > 1) {
-            out += '.';
-            out += digits.substr(1);
-        }
-        out += e < 0 ? "e-" : "e+";
-        char exponent[4];
-        const auto res = std::to_chars(exponent, exponent + sizeof exponent, e < 0 ? -e : e);
-        out.append(exponent, res.ptr);
+    out += digits[0];
+    if (digits.size() > 1) {
+        out += '.';
+        out += digits.substr(1);
     }
+    out += e < 0 ? "e-" : "e+";
+    char exponent[4];
+    const auto res = std::to_chars(exponent, exponent + sizeof exponent, e < 0 ? -e : e);
+    out.append(exponent, res.ptr);
 }
 
 std::string number_text(double value) {

@@ -18,13 +18,13 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <numeric>
 #include <shared_mutex>
 #include <thread>
 #include <type_traits>
 #include <utility>
 
 #include "common/panic.hpp"
+#include "common/sorted.hpp"
 #include "constants/rw_lock.hpp"
 #include "constants/seed_table.hpp"
 
@@ -340,17 +340,7 @@ std::vector<std::string> FormulasRegistry::names() const {
         std::shared_lock guard(shard.lock);
         shard.for_each([&](const Node& node) { collected.push_back(node.entry.name); });
     }
-    // Sorting indices moves four bytes per step instead of a string. std::string
-    // orders its chars as unsigned bytes, a prefix first; keys are unique, so an
-    // unstable sort gives the stable order.
-    std::vector<std::uint32_t> order(collected.size());
-    std::iota(order.begin(), order.end(), std::uint32_t{0});
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return collected[a] < collected[b]; });
-    std::vector<std::string> names;
-    names.reserve(collected.size());
-    for (const std::uint32_t index : order) names.push_back(std::move(collected[index]));
-    return names;
+    return sorted_bytewise(std::move(collected));
 }
 
 std::size_t FormulasRegistry::len() const {

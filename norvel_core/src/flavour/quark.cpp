@@ -2,7 +2,7 @@
 // 246220.0 / phi^n at run time could differ in the last bit between libms.
 #include "flavour/quark.hpp"
 
-#include <algorithm>
+#include "common/sorted.hpp"
 
 namespace norvel {
 
@@ -28,8 +28,7 @@ std::vector<std::string> QuarkRegistry::names() const {
     names.reserve(map_.size());
     for (const auto& entry : map_) names.push_back(entry.first);
     // The map's order depends on its random key; callers must never see it.
-    std::ranges::sort(names);
-    return names;
+    return sorted_bytewise(std::move(names));
 }
 
 const Quark* QuarkRegistry::find(std::string_view name) const {

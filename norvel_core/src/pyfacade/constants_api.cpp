@@ -80,19 +80,13 @@ PyMethodDef methods[] = {
 }  // namespace
 
 PyTypeObject* FormulasRegistryClass::type() {
-    if (cached != nullptr) {
-        return cached;
-    }
-    return cached = create_type({
-               .name = "PyFormulasRegistry",
-               .text_signature = "()",
-               .doc = "Python wrapper for [`FormulasRegistry`].",
-               .basicsize = sizeof(Instance<Value>),
-               .new_slot = &constructor<Cls, &make_registry, kNewParams>,
-               .length = &length_slot<Cls, &length>,
-               .dealloc = &deallocate<Cls>,
-               .methods = methods,
-           });
+    return class_type<FormulasRegistryClass>({
+        .text_signature = "()",
+        .doc = "Python wrapper for [`FormulasRegistry`].",
+        .new_slot = &constructor<Cls, &make_registry, kNewParams>,
+        .length = &length_slot<Cls, &length>,
+        .methods = methods,
+    });
 }
 
 PyMethodDef list_constants_def = {

@@ -42,9 +42,9 @@ std::string thread_name() {
 }
 
 void write_panic_report(std::string_view message, const std::source_location& where) {
+    const std::string_view file = project_path(where.file_name());
     std::fprintf(stderr, "\nthread '%s' panicked at %.*s:%u:%u:\n%.*s\n", thread_name().c_str(),
-                 static_cast<int>(project_path(where.file_name()).size()),
-                 project_path(where.file_name()).data(), where.line(), where.column(),
+                 static_cast<int>(file.size()), file.data(), where.line(), where.column(),
                  static_cast<int>(message.size()), message.data());
     std::fflush(stderr);
 }

@@ -53,35 +53,23 @@ PyMethodDef ckm_methods[] = {
 }  // namespace
 
 PyTypeObject* QuarkRegistryClass::type() {
-    if (cached != nullptr) {
-        return cached;
-    }
-    return cached = create_type({
-               .name = "PyQuarkRegistry",
-               .text_signature = "()",
-               .doc = "Python wrapper for [`QuarkRegistry`].",
-               .basicsize = sizeof(Instance<Value>),
-               .new_slot = &constructor<QuarkRegistryClass, &make_quark_registry, kQuarkNewParams>,
-               .length = &length_slot<QuarkRegistryClass, &quark_count>,
-               .dealloc = &deallocate<QuarkRegistryClass>,
-               .methods = quark_methods,
-           });
+    return class_type<QuarkRegistryClass>({
+        .text_signature = "()",
+        .doc = "Python wrapper for [`QuarkRegistry`].",
+        .new_slot = &constructor<QuarkRegistryClass, &make_quark_registry, kQuarkNewParams>,
+        .length = &length_slot<QuarkRegistryClass, &quark_count>,
+        .methods = quark_methods,
+    });
 }
 
 PyTypeObject* CKMMatrixClass::type() {
-    if (cached != nullptr) {
-        return cached;
-    }
-    return cached = create_type({
-               .name = "PyCKMMatrix",
-               .text_signature = nullptr,
-               .doc = "Python wrapper for [`CKMMatrix`].",
-               .basicsize = sizeof(Instance<Value>),
-               .new_slot = nullptr,
-               .length = nullptr,
-               .dealloc = &deallocate<CKMMatrixClass>,
-               .methods = ckm_methods,
-           });
+    return class_type<CKMMatrixClass>({
+        .text_signature = nullptr,
+        .doc = "Python wrapper for [`CKMMatrix`].",
+        .new_slot = nullptr,
+        .length = nullptr,
+        .methods = ckm_methods,
+    });
 }
 
 PyMethodDef list_quarks_def = {

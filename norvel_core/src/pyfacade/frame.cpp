@@ -200,15 +200,16 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) noexcept {
     });
 }
 
-PyTypeObject* create_type(const ClassSpec& spec) {
+PyTypeObject* create_type(const char* name, int basicsize, destructor dealloc,
+                          const ClassSpec& spec) {
     // The interpreter keeps pointers to the name and documentation texts, so
     // they are held for the life of the process.
     static std::deque<std::string> texts;
-    const std::string& full_name = texts.emplace_back(std::string("builtins.") + spec.name);
-    const std::string& doc = spec.text_signature == nullptr
-                                 ? texts.emplace_back(spec.doc)
-                                 : texts.emplace_back(std::string(spec.name) + spec.text_signature +
-                                                      "\n--\n\n" + spec.doc);
+    const std::string& full_name = texts.emplace_back(std::string("builtins.") + name);
+    const std::string& doc =
+        spec.text_signature == nullptr
+            ? texts.emplace_back(spec.doc)
+            : texts.emplace_back(std::string(name) + spec.text_signature + "\n--\n\n" + spec.doc);
 
     std::vector<PyType_Slot> slots;
     slots.push_back({Py_tp_doc, const_cast<char*>(doc.c_str())});
@@ -223,12 +224,12 @@ PyTypeObject* create_type(const ClassSpec& spec) {
     if (spec.new_slot == nullptr) {
         slots.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor)});
     }
-    slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)});
+    slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(dealloc)});
     slots.push_back({0, nullptr});
 
     PyType_Spec type_spec{
         .name = full_name.c_str(),
-        .basicsize = spec.basicsize,
+        .basicsize = basicsize,
         .itemsize = 0,
         .flags = Py_TPFLAGS_DEFAULT,
         .slots = slots.data(),

@@ -284,19 +284,28 @@ void deallocate(PyObject* self) noexcept {
 
 // ---- classes ----------------------------------------------------------------
 
+// What sets one class apart; the name, layout and deallocator follow from its trait.
 struct ClassSpec {
-    const char* name;            // bare class name
     const char* text_signature;  // null for a class without a constructor
     const char* doc;
-    int basicsize;
-    newfunc new_slot;
-    lenfunc length;  // null when the class has no __len__
-    destructor dealloc;
+    newfunc new_slot;  // null for a class without a constructor
+    lenfunc length;    // null when the class has no __len__
     PyMethodDef* methods;
 };
 
 // Builds the heap type "builtins.<name>". The type and its documentation text
 // live for the rest of the process.
-PyTypeObject* create_type(const ClassSpec& spec);
+PyTypeObject* create_type(const char* name, int basicsize, destructor dealloc,
+                          const ClassSpec& spec);
+
+// The class's type object, created on first request and cached in the trait.
+template <typename Cls>
+PyTypeObject* class_type(const ClassSpec& spec) {
+    if (Cls::cached == nullptr) [[unlikely]] {
+        Cls::cached = create_type(Cls::name.data(), sizeof(Instance<typename Cls::Value>),
+                                  &deallocate<Cls>, spec);
+    }
+    return Cls::cached;
+}
 
 }  // namespace norvel::py
