@@ -87,10 +87,10 @@ def _quarks(t: Twins) -> list[dict[str, object]]:
 
 
 def quarks_table(t: Twins) -> list[str]:
-    rows = [
-        (q["name"], str(q["generation"]), str(q["phi_exponent"]), repr(q["mass_mev"]))
-        for q in _quarks(t)
-    ]
+    rows = []
+    for name in t.list_quarks():
+        q = _pure.QUARKS[name]
+        rows.append((name, str(q.generation), str(q.phi_exponent), repr(q.mass_mev)))
     return _table(("name", "generation", "phi_exponent", "mass_mev"), rows, right=3)
 
 
@@ -141,12 +141,17 @@ def _plot(args: argparse.Namespace, t: Twins) -> list[str]:
 
 
 def suggestions(name: str, known: Sequence[str]) -> list[str]:
-    """The names in ``known`` closest to ``name``: those equal but for case first."""
+    """The names in ``known`` closest to ``name``, at most three.
+
+    A name that differs only in case or surrounding spaces is the answer on
+    its own; otherwise the nearest spellings, closest first.
+    """
     folded = name.strip().casefold()
     same = [k for k in known if k.casefold() == folded]
+    if same:
+        return same
     lower = {k.casefold(): k for k in known}
-    near = [lower[k] for k in difflib.get_close_matches(folded, list(lower), n=3, cutoff=0.6)]
-    return list(dict.fromkeys(same + near))[:3]
+    return [lower[k] for k in difflib.get_close_matches(folded, list(lower), n=3, cutoff=0.6)]
 
 
 def _overview(args: argparse.Namespace, t: Twins) -> list[str]:

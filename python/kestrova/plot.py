@@ -9,12 +9,9 @@ from __future__ import annotations
 
 import math
 from collections.abc import Iterable
-from typing import TYPE_CHECKING, Any, NamedTuple
+from typing import Any, NamedTuple
 
 from kestrova import _pure
-
-if TYPE_CHECKING:
-    from matplotlib.axes import Axes
 
 __all__ = ["VEV_MEV", "PHI", "Rung", "MissingMatplotlib", "ladder", "draw_ladder", "save_ladder", "FORMATS"]
 
@@ -62,8 +59,8 @@ def _matplotlib() -> Any:
     return matplotlib
 
 
-def draw_ladder(ax: Axes, names: Iterable[str] | None = None) -> list[Rung]:
-    """Draw the mass ladder on the matplotlib axes ``ax``; return the rungs drawn.
+def draw_ladder(ax: Any, names: Iterable[str] | None = None) -> list[Rung]:
+    """Draw the mass ladder on ``ax``, a ``matplotlib.axes.Axes``; return the rungs drawn.
 
     Each quark is a point at its golden-ratio exponent n and its mass on a
     logarithmic axis, labelled with its name and coloured by generation; the
