@@ -1,5 +1,8 @@
 """The native core of kestrova: accelerated twins of the package's operations."""
 
+# The documentation tools execute this file; names are used before they are defined.
+from __future__ import annotations
+
 from typing import Final, Never, Self, SupportsFloat, SupportsIndex, TypedDict, final
 
 
