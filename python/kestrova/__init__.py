@@ -1,4 +1,7 @@
-"""kestrova: physical reference data with a fast native core.
+"""kestrova: the figures of one physical model, with a fast native core.
+
+The figures are the model's, not measured values; the user guide compares
+the two.
 
 ``list_constants``, ``list_quarks`` and ``Get`` are pure Python. Their
 accelerated twins live in the native module ``kestrova._norvel_core``

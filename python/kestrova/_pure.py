@@ -18,8 +18,9 @@ Status = Literal["Seed", "Cached", "Pending", "External"]
 class Datasheet(TypedDict):
     """The datasheet of one constant, as ``Get`` and its native twin return it.
 
-    Its keys come in this order. A pending constant has "value" 0.0; its
-    figure or derivation is kept apart, see ``expression``.
+    Its keys come in this order. A pending constant has "value" 0.0; the
+    expression the model holds for it instead is not part of the datasheet
+    (``kestrova get NAME`` shows it).
     """
 
     name: str
@@ -32,6 +33,7 @@ class Datasheet(TypedDict):
 class Quark(NamedTuple):
     """One of the six quarks: its generation and its rung on the mass ladder."""
 
+    #: 1, 2 or 3
     generation: int
     #: n, the golden-ratio steps below the top of the ladder
     phi_exponent: int

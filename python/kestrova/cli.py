@@ -156,7 +156,7 @@ def suggestions(name: str, known: Sequence[str]) -> list[str]:
 
 def _overview(args: argparse.Namespace, t: Twins) -> list[str]:
     return [
-        f"kestrova {kestrova.__version__}: physical reference data with a fast native core",
+        f"kestrova {kestrova.__version__}: the figures of one physical model, not measured values",
         "",
         "Constants:",
         *constants_table(t),

@@ -27,9 +27,13 @@ _GENERATION_COLOURS = {1: "#1f77b4", 2: "#2ca02c", 3: "#d62728"}
 class Rung(NamedTuple):
     """One quark on the ladder."""
 
+    #: the quark's name
     name: str
+    #: 1, 2 or 3
     generation: int
+    #: n, the golden-ratio steps below the top of the ladder
     phi_exponent: int
+    #: 246220.0 / phi**n, in MeV
     mass_mev: float
 
 
