@@ -99,10 +99,11 @@ def test_signatures(obj, signature):
 def test_types_exist_at_run_time():
     import typing
 
-    from kestrova import plot
+    from kestrova import cli, plot
 
     for function in [kestrova.Get, kestrova.list_constants, kestrova.list_quarks,
-                     kestrova._pure.expression, plot.ladder, plot.draw_ladder, plot.save_ladder]:
+                     kestrova._pure.expression, plot.ladder, plot.draw_ladder, plot.save_ladder,
+                     cli.main, cli.build_parser, cli.suggestions, cli.twins]:
         typing.get_type_hints(function)
     assert typing.get_type_hints(kestrova.Get)["return"] is kestrova.Datasheet
     assert list(typing.get_type_hints(kestrova.Datasheet)) == list(kestrova.Get("b3"))

@@ -8,8 +8,10 @@ cd "$(dirname "$0")/.."
 python -m pip install --quiet --disable-pip-version-check \
     "scikit-build-core>=0.10" "sphinx>=7" "furo" "sphinx-argparse>=0.4" "myst-parser>=2" \
     "matplotlib>=3.6"
-# The same install the test suite uses, so the pages describe this tree.
-python -m pip install --quiet --disable-pip-version-check --no-build-isolation .
+# The same install as tools/run-tests.sh (same flags, so its build is reused):
+# the pages describe this tree.
+KESTROVA_WERROR=ON python -m pip install --quiet --disable-pip-version-check \
+    --no-build-isolation .
 
 rm -rf build/docs
 export MPLBACKEND=Agg

@@ -2,8 +2,9 @@
 
 The tables below are written out here rather than read from
 ``kestrova._norvel_core``: the native functions are checked against them, so
-they must not share a source of truth. Importing this module costs little and
-loads nothing native.
+they must not share a source of truth. Importing this module loads nothing
+native; its cost is mostly the ``typing`` module, which the runtime
+``Datasheet`` and ``Quark`` types need.
 """
 
 from __future__ import annotations

@@ -3,7 +3,9 @@
 Every command reads its data through one set of twins: the native functions
 by default, the pure-Python ones with ``--pure``. Where no pure twin exists
 (the CKM matrix, and the quark figures beyond the names), both modes use the
-same source, so the two modes print the same text.
+same source, so the two modes print the same text. The expressions of
+pending constants, which the native datasheet leaves out, come from the
+package's own table in both modes.
 """
 
 from __future__ import annotations
@@ -14,15 +16,12 @@ import json
 import math
 import os
 import sys
-from typing import TYPE_CHECKING, Callable, NamedTuple
+from collections.abc import Callable, Sequence
+from typing import NamedTuple
 
 import kestrova
 from kestrova import _pure
-
-if TYPE_CHECKING:
-    from collections.abc import Sequence
-
-    from kestrova._pure import Datasheet
+from kestrova._pure import Datasheet
 
 DEFAULT_TOL = 1e-12
 
