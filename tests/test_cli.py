@@ -82,7 +82,8 @@ def test_get(capsys):
     assert out == ('{"name":"phi","status":"Seed","uncertainty":null,"units":"dimensionless",'
                    '"value":1.618033988749895}\n')
     assert json.loads(out) == core.py_get_constant("phi")
-    assert run(capsys, ["get", "n_gen_sq"])[1].endswith("value        0.0\nexpression   n_gen * n_gen\n")
+    _, out, _ = run(capsys, ["get", "n_gen_sq"])
+    assert out.endswith("value        0.0\nexpression   n_gen * n_gen\n")
 
 
 @pytest.mark.parametrize(

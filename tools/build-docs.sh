@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: tools/build-docs.sh   (builds build/docs/html; exits non-zero on any warning or failed example)
+# Usage: tools/build-docs.sh   (into build/docs/html; fails on any warning or failed example)
 # Installs the documentation tools and the package from this tree, builds the
 # site with every warning an error, then runs the pages' examples as doctests.
 set -euo pipefail
@@ -20,4 +20,5 @@ python -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/do
 echo "== docs: examples"
 python -m sphinx -W --keep-going -q -b doctest -d build/docs/doctrees docs build/docs/doctest
 tail -n 4 build/docs/doctest/output.txt
-echo "docs: $(find build/docs/html -name '*.html' -not -path '*/_*' | wc -l) pages in build/docs/html"
+pages=$(find build/docs/html -name '*.html' -not -path '*/_*' | wc -l)
+echo "docs: $pages pages in build/docs/html"

@@ -44,7 +44,9 @@ class Quark(NamedTuple):
     vev_fraction: float
 
 
-__all__ = ["Datasheet", "Get", "Quark", "QUARKS", "Status", "expression", "list_constants", "list_quarks"]
+__all__ = [
+    "Datasheet", "Get", "Quark", "QUARKS", "Status", "expression", "list_constants", "list_quarks",
+]
 
 # name -> (value, units, status, expression). A pending constant carries its
 # figure only as an expression the registry never evaluates: either the

@@ -13,7 +13,9 @@ from typing import Any, NamedTuple
 
 from kestrova import _pure
 
-__all__ = ["VEV_MEV", "PHI", "Rung", "MissingMatplotlib", "ladder", "draw_ladder", "save_ladder", "FORMATS"]
+__all__ = [
+    "VEV_MEV", "PHI", "FORMATS", "Rung", "MissingMatplotlib", "ladder", "draw_ladder", "save_ladder",
+]
 
 #: The top of the ladder: the Higgs vacuum expectation value, in MeV.
 VEV_MEV = 246220.0
