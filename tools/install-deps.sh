@@ -13,4 +13,5 @@ if ((${#missing[@]})); then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 python -m pip install --quiet --disable-pip-version-check \
-    "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "mypy>=1.8" "pyperf>=2.6"
+    "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "mypy>=1.8" "pyperf>=2.6" \
+    "matplotlib>=3.6"
