@@ -1,21 +1,25 @@
 #include "common/sorted.hpp"
 
 #include <algorithm>
-#include <cstdint>
-#include <numeric>
+#include <cstddef>
 
 namespace norvel {
 
-std::vector<std::string> sorted_bytewise(std::vector<std::string> keys) {
-    // std::string compares through char_traits<char>, which orders bytes as unsigned char.
-    std::vector<std::uint32_t> order(keys.size());
-    std::iota(order.begin(), order.end(), std::uint32_t{0});
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
-    std::vector<std::string> sorted;
-    sorted.reserve(keys.size());
-    for (const std::uint32_t index : order) sorted.push_back(std::move(keys[index]));
-    return sorted;
+void sort_bytewise(std::vector<std::string_view>& keys) noexcept {
+    // string_view compares through char_traits<char>, which orders bytes as
+    // unsigned char. Listings hold a few dozen short names at most, where an
+    // insertion sort beats the general one; larger ones take the general sort.
+    constexpr std::size_t kInsertionMax = 32;
+    if (keys.size() > kInsertionMax) {
+        std::sort(keys.begin(), keys.end());
+        return;
+    }
+    for (std::size_t i = 1; i < keys.size(); ++i) {
+        const std::string_view key = keys[i];
+        std::size_t j = i;
+        for (; j > 0 && key < keys[j - 1]; --j) keys[j] = keys[j - 1];
+        keys[j] = key;
+    }
 }
 
 }  // namespace norvel

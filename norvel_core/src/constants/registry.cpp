@@ -2,11 +2,15 @@
 //
 // Registries are built and dropped on every call of some module functions, and
 // the shard count grows with the machine, so an empty shard must be nearly
-// free: one allocation holds the store header, the shard array (16 zeroed bytes
-// per shard, nothing to free) and node room for the seed table. A shard keeps
+// free: one allocation holds the store header, the shard array (8 zeroed bytes
+// per shard, nothing to free), the shards' chain heads and the nodes of the seed table. A shard keeps
 // its first few entries on a chain inside itself and only then takes a bucket
 // array. Nodes never move once made, so a shard's lock guards its own chains
 // while other shards grow, and claiming a node slot takes one atomic add.
+//
+// Nodes hold their texts as views. A seeded node points into the process-wide
+// seed table and allocates nothing; an inserted one owns a copy. A node's key
+// never changes once linked, so a listing can sort views and copy each name once.
 #include "constants/registry.hpp"
 
 #include <algorithm>
@@ -18,7 +22,9 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <shared_mutex>
+#include <span>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -32,53 +38,162 @@ namespace norvel {
 
 namespace {
 
+// The texts of an entry other than its name, laid out for one allocation when
+// owned: the dependency views first (for their alignment), then the bytes.
+struct Body {
+    std::string_view units;
+    std::string_view expression;
+    std::span<const std::string_view> dependencies;
+    std::byte* owned = nullptr;  // the allocation behind the views, if any
+};
+
+Body borrowed_body(const SeedRow& row) noexcept {
+    return {row.units, row.expression, row.dependencies};
+}
+
+Body owned_body(const ConstantEntry& entry) {
+    const std::string_view expression =
+        entry.expression ? std::string_view(*entry.expression) : std::string_view();
+    std::size_t bytes = entry.units.size() + expression.size();
+    for (const std::string& dependency : entry.dependencies) bytes += dependency.size();
+    const std::size_t count = entry.dependencies.size();
+    if (bytes == 0 && count == 0) return {};
+    auto* const raw =
+        static_cast<std::byte*>(::operator new(count * sizeof(std::string_view) + bytes));
+    auto* const views = reinterpret_cast<std::string_view*>(raw);
+    char* text = reinterpret_cast<char*>(raw + count * sizeof(std::string_view));
+    const auto place = [&text](std::string_view from) {
+        std::memcpy(text, from.data(), from.size());
+        const std::string_view placed(text, from.size());
+        text += from.size();
+        return placed;
+    };
+    Body body;
+    body.owned = raw;
+    body.units = place(entry.units);
+    body.expression = place(expression);
+    for (std::size_t i = 0; i < count; ++i) std::construct_at(views + i, place(entry.dependencies[i]));
+    body.dependencies = {views, count};
+    return body;
+}
+
 struct Node {
-    Node(std::uint64_t hash, ConstantEntry&& entry) noexcept
-        : hash(hash), entry(std::move(entry)) {}
+    Node(std::uint64_t hash, std::string_view key, bool owns_key) noexcept
+        : hash(hash), key(key), owns_key(owns_key) {}
+    ~Node() {
+        if (owns_key) ::operator delete(const_cast<char*>(key.data()));
+        ::operator delete(body.owned);
+    }
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+
+    // Takes over `fresh`, freeing the texts it replaces.
+    void set(double new_value, std::optional<double> new_uncertainty, ConstantStatus new_status,
+             bool new_has_expression, Body fresh) noexcept {
+        ::operator delete(body.owned);
+        body = fresh;
+        value = new_value;
+        uncertainty = new_uncertainty.value_or(0.0);
+        has_uncertainty = new_uncertainty.has_value();
+        status = new_status;
+        has_expression = new_has_expression;
+    }
+
+    ConstantEntry entry() const {
+        ConstantEntry copy;
+        copy.name = key;
+        copy.value = value;
+        copy.units = body.units;
+        if (has_uncertainty) copy.uncertainty = uncertainty;
+        copy.status = status;
+        if (has_expression) copy.expression.emplace(body.expression);
+        copy.dependencies.reserve(body.dependencies.size());
+        for (const std::string_view dependency : body.dependencies) {
+            copy.dependencies.emplace_back(dependency);
+        }
+        return copy;
+    }
 
     Node* next = nullptr;  // the next node in the same bucket
     std::uint64_t hash;
-    // The entry's own name is the key. A replacing entry has matched it byte for
-    // byte, so keeping the first key and adopting the newcomer's name agree.
-    ConstantEntry entry;
+    // Stays as first stored: a replacing entry has matched it byte for byte.
+    const std::string_view key;
+    Body body;
+    double value = 0.0;
+    double uncertainty = 0.0;
+    ConstantStatus status = ConstantStatus::Seed;
+    bool has_uncertainty = false;
+    bool has_expression = false;
+    const bool owns_key;
 };
 
 constexpr std::size_t round_up(std::size_t n, std::size_t align) {
     return (n + align - 1) / align * align;
 }
 
-// A shard's first few entries hang off a single chain stored in the shard
-// itself, so most shards of a seeded registry never allocate a bucket array.
-// Entries are never removed, so the layout follows from the entry count alone.
-constexpr std::uint32_t kChainMax = 4;
+// A shard's first few entries hang off a single chain, so most shards of a
+// seeded registry never allocate a bucket array. Entries are never removed, so
+// the layout follows from the entry count alone.
+constexpr std::uint32_t kChainMax = 8;
 
 constexpr std::size_t bucket_count(std::uint32_t entries) {
     return entries <= kChainMax ? 1 : std::bit_ceil(std::size_t{entries});
 }
 
-// Trivial, with all bytes zero meaning empty and unlocked, so the whole array
-// is cleared by one memset and needs no teardown.
+// What a sweep over the shards reads: the lock, whose payload is the shard's
+// entry count, eight bytes per shard. Trivial, with all bytes zero meaning
+// empty and unlocked, so the whole array is cleared by one memset and needs
+// no teardown.
 struct Shard {
     mutable RwLock lock;
-    std::uint32_t count;
-    union {
-        Node* chain;     // while count <= kChainMax
-        Node** buckets;  // bucket_count(count) heads
-    };
 
-    Node* const* heads() const noexcept { return count <= kChainMax ? &chain : buckets; }
-    Node** heads() noexcept { return count <= kChainMax ? &chain : buckets; }
+    // The count for a holder of the lock.
+    std::uint32_t count() const noexcept { return lock.payload(); }
+
+    // The count read on the lock's optimistic side: an idle shard's memory is
+    // only read, never written. The shared lock is the fallback while a writer
+    // is inside.
+    std::uint32_t read_count() const noexcept {
+        std::uint32_t n = 0;
+        if (lock.try_read_payload(n)) [[likely]]
+            return n;
+        std::shared_lock guard(lock);
+        return lock.payload();
+    }
+};
+
+static_assert(sizeof(Shard) == 8);
+static_assert(std::is_trivial_v<Shard>);
+
+// Where a shard's nodes hang, kept apart from the packed shard array. Read only
+// once the shard holds an entry, so the array is never cleared.
+union Heads {
+    Node* chain;     // while count <= kChainMax
+    Node** buckets;  // bucket_count(count) heads
+};
+
+// A shard and its heads, for code that holds the shard's lock (or builds an
+// unshared registry).
+class ShardTable {
+public:
+    ShardTable(Shard& shard, Heads& heads) noexcept : shard_(shard), heads_(heads) {}
+
+    Shard& shard() const noexcept { return shard_; }
 
     Node* find(std::uint64_t hash, std::string_view name) const noexcept {
+        const std::uint32_t count = shard_.count();
+        if (count == 0) return nullptr;
         for (Node* node = heads()[hash & (bucket_count(count) - 1)]; node != nullptr;
              node = node->next) {
-            if (node->hash == hash && node->entry.name == name) return node;
+            if (node->hash == hash && node->key == name) return node;
         }
         return nullptr;
     }
 
     template <typename F>
     void for_each(F&& visit) const {
+        const std::uint32_t count = shard_.count();
+        if (count == 0) return;
         Node* const* const first = heads();
         const std::size_t n = bucket_count(count);
         for (std::size_t i = 0; i < n; ++i) {
@@ -86,11 +201,33 @@ struct Shard {
         }
     }
 
+    // Links `node`; `allocate(n)` gives room for n bucket heads when needed.
+    template <typename Allocate>
+    void link(Node* node, Allocate&& allocate) const {
+        const std::uint32_t old_count = shard_.count();
+        const std::uint32_t count = old_count + 1;
+        const std::size_t n = bucket_count(count);
+        if (old_count == 0) {
+            heads_.chain = nullptr;  // the heads were never cleared
+        } else if (n != bucket_count(old_count)) {
+            rehash(allocate(n), n);
+        }
+        Node*& head = (count <= kChainMax ? &heads_.chain : heads_.buckets)[node->hash & (n - 1)];
+        node->next = head;
+        head = node;
+        shard_.lock.set_payload(count);
+    }
+
+private:
+    Node* const* heads() const noexcept {
+        return shard_.count() <= kChainMax ? &heads_.chain : heads_.buckets;
+    }
+
     // Moves every node onto `fresh`, which has room for `n` heads.
-    void rehash(Node** fresh, std::size_t n) noexcept {
+    void rehash(Node** fresh, std::size_t n) const noexcept {
         std::uninitialized_fill_n(fresh, n, nullptr);
-        Node** const old = heads();
-        const std::size_t old_n = bucket_count(count);
+        Node* const* const old = heads();
+        const std::size_t old_n = bucket_count(shard_.count());
         for (std::size_t i = 0; i < old_n; ++i) {
             for (Node* node = old[i]; node != nullptr;) {
                 Node* const next = node->next;
@@ -100,12 +237,12 @@ struct Shard {
                 node = next;
             }
         }
-        buckets = fresh;
+        heads_.buckets = fresh;
     }
-};
 
-static_assert(sizeof(Shard) == 16);
-static_assert(std::is_trivial_v<Shard>);
+    Shard& shard_;
+    Heads& heads_;
+};
 
 // Node slots of one size, handed out by a single atomic add so that inserts
 // into different shards share no lock. The first chunk lives in the registry's
@@ -137,6 +274,14 @@ public:
                 return chunk->slots + i;
             grow(chunk);
         }
+    }
+
+    // The next slot of the first chunk, while the registry is still being
+    // built and no other thread can see it: no atomic read-modify-write.
+    void* allocate_unshared() noexcept {
+        const std::size_t i = first_.used.load(std::memory_order_relaxed);
+        first_.used.store(i + 1, std::memory_order_relaxed);
+        return first_.slots + i;
     }
 
     // The number of nodes made so far; exact only when no insert is under way.
@@ -180,8 +325,9 @@ private:
     RwLock grow_lock_{};
 };
 
-// Bucket arrays for shards that outgrow their chain: rare, so a plain locked
-// bump allocator over chunks that are freed together.
+// Bucket arrays for shards that outgrow their chain: rare, so a bump allocator
+// over chunks that are freed together. The first chunk is small: a seeded
+// registry needs a bucket array in a few shards at most.
 class TableArena {
 public:
     TableArena() = default;
@@ -197,10 +343,16 @@ public:
 
     // Uninitialised room for `n` bucket heads.
     Node** allocate(std::size_t n) {
-        const std::size_t size = n * sizeof(Node*);
         std::lock_guard guard(lock_);
+        return allocate_unshared(n);
+    }
+
+    // The same, while the registry is still being built.
+    Node** allocate_unshared(std::size_t n) {
+        const std::size_t size = n * sizeof(Node*);
         if (static_cast<std::size_t>(end_ - next_) < size) {
-            const std::size_t chunk_size = std::max(kHeader + size, kMinChunk);
+            chunk_size_ = std::min(2 * chunk_size_, kMaxChunk);
+            const std::size_t chunk_size = std::max(kHeader + size, chunk_size_);
             auto* const raw = static_cast<std::byte*>(::operator new(chunk_size));
             chunks_ = ::new (raw) Chunk{chunks_};
             next_ = raw + kHeader;
@@ -216,13 +368,19 @@ private:
         Chunk* previous;
     };
     static constexpr std::size_t kHeader = round_up(sizeof(Chunk), alignof(Node*));
-    static constexpr std::size_t kMinChunk = 4096;
+    static constexpr std::size_t kMaxChunk = 4096;
 
     RwLock lock_{};
+    std::size_t chunk_size_ = 64;  // doubled before each new chunk
     std::byte* next_ = nullptr;
     std::byte* end_ = nullptr;
     Chunk* chunks_ = nullptr;
 };
+
+struct FreeBytes {
+    void operator()(std::byte* bytes) const noexcept { ::operator delete(bytes); }
+};
+using OwnedBytes = std::unique_ptr<std::byte, FreeBytes>;
 
 [[gnu::cold, gnu::noinline]] std::unexpected<RegistryError> not_found(std::string_view name) {
     return std::unexpected(RegistryError(registry_error::NotFound{std::string(name)}));
@@ -231,30 +389,38 @@ private:
 }  // namespace
 
 struct FormulasRegistry::Store {
-    Store(HashKey key, Shard* shards, std::size_t shard_count, void* node_slots,
+    Store(HashKey key, Shard* shards, Heads* heads, std::size_t shard_count, void* node_slots,
           std::size_t node_capacity)
-        : key(key), shard_mask(shard_count - 1), shards(shards), nodes(node_slots, node_capacity) {}
+        : key(key),
+          shard_mask(shard_count - 1),
+          shards(shards),
+          heads(heads),
+          nodes(node_slots, node_capacity) {}
 
     // The high half of the hash picks the shard; the low bits pick the bucket.
-    Shard& shard_for(std::uint64_t hash) const noexcept {
-        return shards[static_cast<std::size_t>(hash >> 32) & shard_mask];
+    ShardTable table_for(std::uint64_t hash) const noexcept {
+        const std::size_t i = static_cast<std::size_t>(hash >> 32) & shard_mask;
+        return {shards[i], heads[i]};
     }
 
-    // Links a new node into `shard`, whose write lock the caller holds.
-    void add(Shard& shard, std::uint64_t hash, ConstantEntry&& entry) {
-        Node* const node = ::new (nodes.allocate()) Node(hash, std::move(entry));
-        const std::uint32_t count = shard.count + 1;
-        const std::size_t n = bucket_count(count);
-        if (n != bucket_count(shard.count)) shard.rehash(tables.allocate(n), n);
-        shard.count = count;
-        Node*& head = shard.heads()[hash & (n - 1)];
-        node->next = head;
-        head = node;
+    void seed() {
+        for (const SeedRow& row : seed_table()) {
+            const std::uint64_t hash = keyed_hash(key, row.name);
+            const ShardTable table = table_for(hash);
+            Node* node = table.find(hash, row.name);
+            if (node == nullptr) {
+                node = ::new (nodes.allocate_unshared()) Node(hash, row.name, false);
+                table.link(node, [this](std::size_t n) { return tables.allocate_unshared(n); });
+            }
+            node->set(row.value, std::nullopt, row.status, row.status == ConstantStatus::Pending,
+                      borrowed_body(row));
+        }
     }
 
     const HashKey key;
     const std::size_t shard_mask;
     Shard* const shards;  // in the same block, right after this header
+    Heads* const heads;   // after the shards
     NodeArena nodes;
     TableArena tables;
 };
@@ -279,18 +445,24 @@ FormulasRegistry::FormulasRegistry(std::size_t shard_count, bool seeded) {
     }
     const HashKey key = fresh_hash_key();  // may panic, so drawn before anything is allocated
 
-    // One block: the header, the shards, then room for the seed table's nodes.
+    // One block: the header, the shards, their heads, then room for the seed
+    // table's nodes. Only the shards are cleared.
     const std::size_t node_capacity = seeded ? kSeedTableSize : 0;
     const std::size_t shards_at = round_up(sizeof(Store), alignof(Shard));
-    const std::size_t nodes_at = round_up(shards_at + shard_count * sizeof(Shard), alignof(Node));
+    const std::size_t heads_at = round_up(shards_at + shard_count * sizeof(Shard), alignof(Heads));
+    const std::size_t nodes_at = round_up(heads_at + shard_count * sizeof(Heads), alignof(Node));
 
     auto* const block =
         static_cast<std::byte*>(::operator new(nodes_at + node_capacity * sizeof(Node)));
     std::memset(block + shards_at, 0, shard_count * sizeof(Shard));
     auto* const shards = reinterpret_cast<Shard*>(block + shards_at);
-    store_.reset(::new (block) Store(key, shards, shard_count, block + nodes_at, node_capacity));
+    auto* const heads = reinterpret_cast<Heads*>(block + heads_at);
+    store_.reset(
+        ::new (block) Store(key, shards, heads, shard_count, block + nodes_at, node_capacity));
 
-    if (seeded) insert_seed_table(*this);
+    // No other thread can see the registry before this constructor returns, so
+    // the seed table goes in without the shard locks and without atomic adds.
+    if (seeded) store_->seed();
 }
 
 FormulasRegistry::FormulasRegistry(FormulasRegistry&&) noexcept = default;
@@ -300,56 +472,75 @@ FormulasRegistry::~FormulasRegistry() = default;
 std::optional<ConstantEntry> FormulasRegistry::insert(ConstantEntry&& entry) {
     Store& store = *store_;
     const std::uint64_t hash = keyed_hash(store.key, entry.name);
-    Shard& shard = store.shard_for(hash);
-    std::lock_guard guard(shard.lock);
-    if (Node* const node = shard.find(hash, entry.name)) {
-        std::optional<ConstantEntry> previous(std::move(node->entry));
-        node->entry = std::move(entry);
-        return previous;
+    const ShardTable table = store.table_for(hash);
+    // The texts are copied before the lock is taken; a failed allocation
+    // leaves the registry as it was.
+    const Body fresh = owned_body(entry);
+    OwnedBytes body_guard(fresh.owned);
+    std::lock_guard guard(table.shard().lock);
+    Node* node = table.find(hash, entry.name);
+    std::optional<ConstantEntry> previous;
+    if (node != nullptr) {
+        previous.emplace(node->entry());
+    } else {
+        OwnedBytes key(static_cast<std::byte*>(::operator new(entry.name.size() + 1)));
+        std::memcpy(key.get(), entry.name.data(), entry.name.size());
+        node = ::new (store.nodes.allocate()) Node(
+            hash, std::string_view(reinterpret_cast<char*>(key.release()), entry.name.size()),
+            true);
+        table.link(node, [&store](std::size_t n) { return store.tables.allocate(n); });
     }
-    store.add(shard, hash, std::move(entry));
-    return std::nullopt;
+    node->set(entry.value, entry.uncertainty, entry.status, entry.expression.has_value(), fresh);
+    (void)body_guard.release();
+    return previous;
 }
 
 std::expected<ConstantEntry, RegistryError> FormulasRegistry::get(std::string_view name) const {
     const std::uint64_t hash = keyed_hash(store_->key, name);
-    const Shard& shard = store_->shard_for(hash);
+    const ShardTable table = store_->table_for(hash);
     {
-        std::shared_lock guard(shard.lock);
+        std::shared_lock guard(table.shard().lock);
         // The copy is made before the guard lets go.
-        if (const Node* node = shard.find(hash, name)) return node->entry;
+        if (const Node* node = table.find(hash, name)) return node->entry();
     }
     return not_found(name);
 }
 
 std::expected<double, RegistryError> FormulasRegistry::value(std::string_view name) const {
     const std::uint64_t hash = keyed_hash(store_->key, name);
-    const Shard& shard = store_->shard_for(hash);
+    const ShardTable table = store_->table_for(hash);
     {
-        std::shared_lock guard(shard.lock);
-        if (const Node* node = shard.find(hash, name)) return node->entry.value;
+        std::shared_lock guard(table.shard().lock);
+        if (const Node* node = table.find(hash, name)) return node->value;
     }
     return not_found(name);
 }
 
-std::vector<std::string> FormulasRegistry::names() const {
-    std::vector<std::string> collected;
-    collected.reserve(store_->nodes.size());
+std::vector<std::string_view> FormulasRegistry::name_views() const {
+    std::vector<std::string_view> views;
+    views.reserve(store_->nodes.size());
     for (std::size_t i = 0; i <= store_->shard_mask; ++i) {
         const Shard& shard = store_->shards[i];
+        // An empty shard is seen empty through the lock's optimistic side; the
+        // shared lock is taken only where there are keys to collect.
+        if (shard.read_count() == 0) continue;
         std::shared_lock guard(shard.lock);
-        shard.for_each([&](const Node& node) { collected.push_back(node.entry.name); });
+        ShardTable(store_->shards[i], store_->heads[i]).for_each([&](const Node& node) {
+            views.push_back(node.key);
+        });
     }
-    return sorted_bytewise(std::move(collected));
+    sort_bytewise(views);
+    return views;
+}
+
+std::vector<std::string> FormulasRegistry::names() const {
+    const std::vector<std::string_view> views = name_views();
+    return {views.begin(), views.end()};
 }
 
 std::size_t FormulasRegistry::len() const {
     std::size_t total = 0;
-    for (std::size_t i = 0; i <= store_->shard_mask; ++i) {
-        const Shard& shard = store_->shards[i];
-        std::shared_lock guard(shard.lock);
-        total += shard.count;
-    }
+    for (std::size_t i = 0; i <= store_->shard_mask; ++i) total += store_->shards[i].read_count();
     return total;
 }
 
