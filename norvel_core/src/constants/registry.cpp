@@ -3,10 +3,10 @@
 // Registries are built and dropped on every call of some module functions, and
 // the shard count grows with the machine, so an empty shard must be nearly
 // free: one allocation holds the store header, the shard array (8 zeroed bytes
-// per shard, nothing to free), the shards' chain heads and the nodes of the seed table. A shard keeps
-// its first few entries on a chain inside itself and only then takes a bucket
-// array. Nodes never move once made, so a shard's lock guards its own chains
-// while other shards grow, and claiming a node slot takes one atomic add.
+// per shard, nothing to free), the shards' chain heads and the nodes of the seed table. A shard
+// keeps its first few entries on a chain inside itself and only then takes a bucket array. Nodes
+// never move once made, so a shard's lock guards its own chains while other shards grow, and
+// claiming a node slot takes one atomic add.
 //
 // Nodes hold their texts as views. A seeded node points into the process-wide
 // seed table and allocates nothing; an inserted one owns a copy. A node's key
@@ -72,7 +72,8 @@ Body owned_body(const ConstantEntry& entry) {
     body.owned = raw;
     body.units = place(entry.units);
     body.expression = place(expression);
-    for (std::size_t i = 0; i < count; ++i) std::construct_at(views + i, place(entry.dependencies[i]));
+    for (std::size_t i = 0; i < count; ++i)
+        std::construct_at(views + i, place(entry.dependencies[i]));
     body.dependencies = {views, count};
     return body;
 }
@@ -457,8 +458,8 @@ FormulasRegistry::FormulasRegistry(std::size_t shard_count, bool seeded) {
     std::memset(block + shards_at, 0, shard_count * sizeof(Shard));
     auto* const shards = reinterpret_cast<Shard*>(block + shards_at);
     auto* const heads = reinterpret_cast<Heads*>(block + heads_at);
-    store_.reset(
-        ::new (block) Store(key, shards, heads, shard_count, block + nodes_at, node_capacity));
+    store_.reset(::new (block)
+                     Store(key, shards, heads, shard_count, block + nodes_at, node_capacity));
 
     // No other thread can see the registry before this constructor returns, so
     // the seed table goes in without the shard locks and without atomic adds.
@@ -485,9 +486,9 @@ std::optional<ConstantEntry> FormulasRegistry::insert(ConstantEntry&& entry) {
     } else {
         OwnedBytes key(static_cast<std::byte*>(::operator new(entry.name.size() + 1)));
         std::memcpy(key.get(), entry.name.data(), entry.name.size());
-        node = ::new (store.nodes.allocate()) Node(
-            hash, std::string_view(reinterpret_cast<char*>(key.release()), entry.name.size()),
-            true);
+        node = ::new (store.nodes.allocate())
+            Node(hash, std::string_view(reinterpret_cast<char*>(key.release()), entry.name.size()),
+                 true);
         table.link(node, [&store](std::size_t n) { return store.tables.allocate(n); });
     }
     node->set(entry.value, entry.uncertainty, entry.status, entry.expression.has_value(), fresh);
