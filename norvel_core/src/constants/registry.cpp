@@ -38,6 +38,11 @@ namespace norvel {
 
 namespace {
 
+std::uint32_t size32(std::string_view text) {
+    if (text.size() > UINT32_MAX) panic("registry texts must be shorter than 4 GiB");
+    return static_cast<std::uint32_t>(text.size());
+}
+
 // The texts of an entry other than its name, laid out for one allocation when
 // owned: the dependency views first (for their alignment), then the bytes.
 struct Body {
@@ -54,9 +59,10 @@ Body borrowed_body(const SeedRow& row) noexcept {
 Body owned_body(const ConstantEntry& entry) {
     const std::string_view expression =
         entry.expression ? std::string_view(*entry.expression) : std::string_view();
-    std::size_t bytes = entry.units.size() + expression.size();
+    std::size_t bytes = size32(entry.units) + size32(expression);
     for (const std::string& dependency : entry.dependencies) bytes += dependency.size();
     const std::size_t count = entry.dependencies.size();
+    if (count > UINT32_MAX) panic("registry entries must have fewer than 2^32 dependencies");
     if (bytes == 0 && count == 0) return {};
     auto* const raw =
         static_cast<std::byte*>(::operator new(count * sizeof(std::string_view) + bytes));
@@ -78,21 +84,40 @@ Body owned_body(const ConstantEntry& entry) {
     return body;
 }
 
+// An entry in compact form: texts as pointers with 32-bit sizes, and the low
+// half of the name's hash (buckets are picked by its low bits, shards by the
+// high half), so that a seeded registry fits in a couple of kilobytes.
 struct Node {
-    Node(std::uint64_t hash, std::string_view key, bool owns_key) noexcept
-        : hash(hash), key(key), owns_key(owns_key) {}
+    Node(std::uint64_t full_hash, std::string_view key, bool owns_key) noexcept
+        : key_data(key.data()),
+          hash(static_cast<std::uint32_t>(full_hash)),
+          key_size(static_cast<std::uint32_t>(key.size())),
+          owns_key(owns_key) {}
     ~Node() {
-        if (owns_key) ::operator delete(const_cast<char*>(key.data()));
-        ::operator delete(body.owned);
+        if (owns_key) ::operator delete(const_cast<char*>(key_data));
+        ::operator delete(owned);
     }
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
-    // Takes over `fresh`, freeing the texts it replaces.
+    // Stays as first stored: a replacing entry has matched it byte for byte.
+    std::string_view key() const noexcept { return {key_data, key_size}; }
+    bool matches(std::uint64_t full_hash, std::string_view name) const noexcept {
+        return hash == static_cast<std::uint32_t>(full_hash) && key() == name;
+    }
+
+    // Takes over `fresh`, freeing the texts it replaces. The sizes were
+    // checked by whoever made `fresh`.
     void set(double new_value, std::optional<double> new_uncertainty, ConstantStatus new_status,
-             bool new_has_expression, Body fresh) noexcept {
-        ::operator delete(body.owned);
-        body = fresh;
+             bool new_has_expression, const Body& fresh) noexcept {
+        ::operator delete(owned);
+        owned = fresh.owned;
+        units_data = fresh.units.data();
+        units_size = static_cast<std::uint32_t>(fresh.units.size());
+        expression_data = fresh.expression.data();
+        expression_size = static_cast<std::uint32_t>(fresh.expression.size());
+        dependencies_data = fresh.dependencies.data();
+        dependency_count = static_cast<std::uint32_t>(fresh.dependencies.size());
         value = new_value;
         uncertainty = new_uncertainty.value_or(0.0);
         has_uncertainty = new_uncertainty.has_value();
@@ -102,31 +127,39 @@ struct Node {
 
     ConstantEntry entry() const {
         ConstantEntry copy;
-        copy.name = key;
+        copy.name = key();
         copy.value = value;
-        copy.units = body.units;
+        copy.units.assign(units_data, units_size);
         if (has_uncertainty) copy.uncertainty = uncertainty;
         copy.status = status;
-        if (has_expression) copy.expression.emplace(body.expression);
-        copy.dependencies.reserve(body.dependencies.size());
-        for (const std::string_view dependency : body.dependencies) {
-            copy.dependencies.emplace_back(dependency);
+        if (has_expression) copy.expression.emplace(expression_data, expression_size);
+        copy.dependencies.reserve(dependency_count);
+        for (std::uint32_t i = 0; i < dependency_count; ++i) {
+            copy.dependencies.emplace_back(dependencies_data[i]);
         }
         return copy;
     }
 
     Node* next = nullptr;  // the next node in the same bucket
-    std::uint64_t hash;
-    // Stays as first stored: a replacing entry has matched it byte for byte.
-    const std::string_view key;
-    Body body;
+    const char* const key_data;
+    const char* units_data = nullptr;
+    const char* expression_data = nullptr;
+    const std::string_view* dependencies_data = nullptr;
+    std::byte* owned = nullptr;  // the allocation behind the texts other than the key
     double value = 0.0;
     double uncertainty = 0.0;
+    const std::uint32_t hash;
+    const std::uint32_t key_size;
+    std::uint32_t units_size = 0;
+    std::uint32_t expression_size = 0;
+    std::uint32_t dependency_count = 0;
     ConstantStatus status = ConstantStatus::Seed;
     bool has_uncertainty = false;
     bool has_expression = false;
     const bool owns_key;
 };
+
+static_assert(sizeof(Node) == 88);
 
 constexpr std::size_t round_up(std::size_t n, std::size_t align) {
     return (n + align - 1) / align * align;
@@ -155,13 +188,31 @@ struct Shard {
     // only read, never written. The shared lock is the fallback while a writer
     // is inside.
     std::uint32_t read_count() const noexcept {
-        std::uint32_t n = 0;
-        if (lock.try_read_payload(n)) [[likely]]
-            return n;
+        const RwLock::Glimpse glimpse = lock.glimpse();
+        if (glimpse.valid()) [[likely]]
+            return glimpse.payload();
         std::shared_lock guard(lock);
         return lock.payload();
     }
 };
+
+// Shards are swept in groups: one glimpse at each lock of a group, and only a
+// group with entries or a writer inside is looked at shard by shard. A sweep
+// over idle shards thus costs a load and an OR per shard, with no branch.
+constexpr std::size_t kSweepGroup = 8;
+
+template <typename Visit>
+void sweep_busy(const Shard* shards, std::size_t count, Visit&& visit) {
+    const std::size_t group = std::min(count, kSweepGroup);
+    for (std::size_t first = 0; first < count; first += group) {
+        std::uint64_t busy = 0;
+        for (std::size_t k = 0; k < group; ++k)
+            busy |= shards[first + k].lock.glimpse().busy_bits();
+        if (busy == 0) [[likely]]
+            continue;
+        for (std::size_t k = 0; k < group; ++k) visit(first + k);
+    }
+}
 
 static_assert(sizeof(Shard) == 8);
 static_assert(std::is_trivial_v<Shard>);
@@ -186,7 +237,7 @@ public:
         if (count == 0) return nullptr;
         for (Node* node = heads()[hash & (bucket_count(count) - 1)]; node != nullptr;
              node = node->next) {
-            if (node->hash == hash && node->key == name) return node;
+            if (node->matches(hash, name)) return node;
         }
         return nullptr;
     }
@@ -484,7 +535,7 @@ std::optional<ConstantEntry> FormulasRegistry::insert(ConstantEntry&& entry) {
     if (node != nullptr) {
         previous.emplace(node->entry());
     } else {
-        OwnedBytes key(static_cast<std::byte*>(::operator new(entry.name.size() + 1)));
+        OwnedBytes key(static_cast<std::byte*>(::operator new(size32(entry.name) + 1)));
         std::memcpy(key.get(), entry.name.data(), entry.name.size());
         node = ::new (store.nodes.allocate())
             Node(hash, std::string_view(reinterpret_cast<char*>(key.release()), entry.name.size()),
@@ -520,16 +571,16 @@ std::expected<double, RegistryError> FormulasRegistry::value(std::string_view na
 std::vector<std::string_view> FormulasRegistry::name_views() const {
     std::vector<std::string_view> views;
     views.reserve(store_->nodes.size());
-    for (std::size_t i = 0; i <= store_->shard_mask; ++i) {
+    // Shards in index order; the shared lock is taken where there are keys to
+    // collect, and an empty shard is seen empty through the optimistic side.
+    sweep_busy(store_->shards, store_->shard_mask + 1, [&](std::size_t i) {
         const Shard& shard = store_->shards[i];
-        // An empty shard is seen empty through the lock's optimistic side; the
-        // shared lock is taken only where there are keys to collect.
-        if (shard.read_count() == 0) continue;
+        if (shard.read_count() == 0) return;
         std::shared_lock guard(shard.lock);
         ShardTable(store_->shards[i], store_->heads[i]).for_each([&](const Node& node) {
-            views.push_back(node.key);
+            views.push_back(node.key());
         });
-    }
+    });
     sort_bytewise(views);
     return views;
 }
@@ -540,8 +591,27 @@ std::vector<std::string> FormulasRegistry::names() const {
 }
 
 std::size_t FormulasRegistry::len() const {
+    // Shards in index order, a group at a time: the glimpsed counts are summed
+    // without a branch, and a group with a writer inside is read again shard
+    // by shard, under the shared lock where the writer still is.
+    const Shard* const shards = store_->shards;
+    const std::size_t count = store_->shard_mask + 1;
+    const std::size_t group = std::min(count, kSweepGroup);
     std::size_t total = 0;
-    for (std::size_t i = 0; i <= store_->shard_mask; ++i) total += store_->shards[i].read_count();
+    for (std::size_t first = 0; first < count; first += group) {
+        std::size_t sum = 0;
+        bool writer = false;
+        for (std::size_t k = 0; k < group; ++k) {
+            const RwLock::Glimpse glimpse = shards[first + k].lock.glimpse();
+            sum += glimpse.payload();
+            writer |= !glimpse.valid();
+        }
+        if (writer) [[unlikely]] {
+            sum = 0;
+            for (std::size_t k = 0; k < group; ++k) sum += shards[first + k].read_count();
+        }
+        total += sum;
+    }
     return total;
 }
 

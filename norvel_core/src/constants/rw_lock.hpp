@@ -48,14 +48,24 @@ public:
         state().fetch_add(delta, std::memory_order_relaxed);
     }
 
-    // The optimistic read side: true, with the payload in `out`, when no
-    // writer was inside the lock at the moment of the read. Otherwise the
-    // caller takes lock_shared() and reads payload().
-    bool try_read_payload(std::uint32_t& out) const noexcept {
-        const std::uint64_t word = state().load(std::memory_order_acquire);
-        out = static_cast<std::uint32_t>(word >> 32);
-        return (word & kWriter) == 0;
-    }
+    // The optimistic read side: one load of the word. When no writer was
+    // inside at that moment, the payload is the one the last writer left;
+    // otherwise the caller takes lock_shared() and reads payload(). Anything
+    // beyond the payload must be read under lock_shared() (which orders it).
+    class Glimpse {
+    public:
+        bool valid() const noexcept { return (word_ & kWriter) == 0; }
+        std::uint32_t payload() const noexcept { return static_cast<std::uint32_t>(word_ >> 32); }
+        // Nonzero when the payload is, or a writer was inside: the cases in
+        // which the caller has more to do. Glimpses can be OR-ed together.
+        std::uint64_t busy_bits() const noexcept { return word_ & (kPayload | kWriter); }
+
+    private:
+        friend class RwLock;
+        explicit Glimpse(std::uint64_t word) noexcept : word_(word) {}
+        std::uint64_t word_;
+    };
+    Glimpse glimpse() const noexcept { return Glimpse(state().load(std::memory_order_relaxed)); }
 
 private:
     void lock_shared_slow() noexcept;

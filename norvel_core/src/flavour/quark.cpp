@@ -50,6 +50,7 @@ void QuarkRegistry::reindex() {
 }
 
 void QuarkRegistry::insert(Quark quark) {
+    if (slots_.empty()) key_ = fresh_hash_key();
     const std::uint64_t hash = keyed_hash(key_, quark.name);
     const std::size_t at = slot_of(hash, quark.name);
     if (at != slots_.size()) {
@@ -83,6 +84,7 @@ std::vector<std::string> QuarkRegistry::names() const {
 }
 
 const Quark* QuarkRegistry::find(std::string_view name) const {
+    if (slots_.empty()) return nullptr;
     const std::size_t at = slot_of(keyed_hash(key_, name), name);
     return at == slots_.size() ? nullptr : &slots_[at].quark;
 }

@@ -26,7 +26,7 @@ struct Quark {
 // open-addressed index of slot numbers takes over the search.
 class QuarkRegistry {
 public:
-    QuarkRegistry() = default;  // empty, with a freshly seeded map
+    QuarkRegistry() = default;  // empty; the map's key is drawn with the first record
     static QuarkRegistry standard_model();
 
     // Stores `quark` under a copy of its name, replacing any record of that name.
@@ -49,7 +49,9 @@ private:
     std::size_t slot_of(std::uint64_t hash, std::string_view name) const noexcept;
     void reindex();
 
-    HashKey key_ = fresh_hash_key();
+    // Drawn fresh when the first record arrives: no name is hashed before
+    // then, and an empty registry (all that PyQuarkRegistry() makes) never needs one.
+    HashKey key_;
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> index_;  // slot + 1, or 0 when free; empty while scanning
 };
