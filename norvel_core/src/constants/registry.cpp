@@ -69,7 +69,7 @@ Body owned_body(const ConstantEntry& entry) {
     auto* const views = reinterpret_cast<std::string_view*>(raw);
     char* text = reinterpret_cast<char*>(raw + count * sizeof(std::string_view));
     const auto place = [&text](std::string_view from) {
-        std::memcpy(text, from.data(), from.size());
+        if (!from.empty()) std::memcpy(text, from.data(), from.size());  // data() may be null
         const std::string_view placed(text, from.size());
         text += from.size();
         return placed;
