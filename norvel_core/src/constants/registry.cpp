@@ -3,10 +3,11 @@
 // Registries are built and dropped on every call of some module functions, and
 // the shard count grows with the machine, so an empty shard must be nearly
 // free: one allocation holds the store header, the shard array (8 zeroed bytes
-// per shard, nothing to free), the shards' chain heads and the nodes of the seed table. A shard
-// keeps its first few entries on a chain inside itself and only then takes a bucket array. Nodes
-// never move once made, so a shard's lock guards its own chains while other shards grow, and
-// claiming a node slot takes one atomic add.
+// per shard: the lock, whose payload is the entry count), the shards' chain
+// heads (never cleared) and the nodes of the seed table. A shard keeps its
+// first few entries on one chain and only then takes a bucket array. Nodes
+// never move once made, so a shard's lock guards its own chains while other
+// shards grow, and claiming a node slot takes one atomic add.
 //
 // Nodes hold their texts as views. A seeded node points into the process-wide
 // seed table and allocates nothing; an inserted one owns a copy. A node's key
