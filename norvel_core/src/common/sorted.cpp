@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace norvel {
 
@@ -14,11 +15,15 @@ namespace {
 // texts whose prefixes differ compare as those numbers do, byte-wise, so most
 // comparisons of short names take one integer compare instead of a memcmp.
 std::uint64_t prefix_of(std::string_view text) noexcept {
-    unsigned char bytes[8] = {};
-    const std::size_t n = std::min<std::size_t>(text.size(), 8);
-    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>(text[i]);
-    std::uint64_t word;
-    std::memcpy(&word, bytes, sizeof word);
+    std::uint64_t word = 0;
+    if (text.size() >= 8) {
+        std::memcpy(&word, text.data(), 8);
+    } else {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            word |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+        }
+        if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
+    }
     return std::endian::native == std::endian::little ? std::byteswap(word) : word;
 }
 
@@ -45,9 +50,14 @@ void sort_bytewise(std::vector<std::string_view>& keys) noexcept {
         std::sort(keys.begin(), keys.end());
         return;
     }
-    Keyed keyed[kInsertionMax];
+    // Left uninitialised: only the first n are ever read, after being written.
+    union Room {
+        Room() noexcept {}
+        Keyed keyed[kInsertionMax];
+    } room;
+    Keyed* const keyed = room.keyed;
     const std::size_t n = keys.size();
-    for (std::size_t i = 0; i < n; ++i) keyed[i] = {prefix_of(keys[i]), keys[i]};
+    for (std::size_t i = 0; i < n; ++i) std::construct_at(keyed + i, prefix_of(keys[i]), keys[i]);
     for (std::size_t i = 1; i < n; ++i) {
         const Keyed key = keyed[i];
         std::size_t j = i;
