@@ -13,6 +13,7 @@ def test_list_quarks_is_sorted_and_fresh():
     first, second = core.py_list_quarks(), core.py_list_quarks()
     assert first == QUARKS and second == QUARKS
     assert first is not second
+    assert all(name.isascii() for name in first)
     first.clear()
     assert core.py_list_quarks() == QUARKS
 

@@ -61,6 +61,7 @@ def test_version_through_class_and_instance(registry):
     assert core.PyFormulasRegistry.version() == "2.3.0"
     assert registry.version() == "2.3.0"
     assert core.PyFormulasRegistry.version() == core.__version__
+    assert core.PyFormulasRegistry.version().isascii()
 
 
 def test_instances_are_independent_and_answer_alike():
@@ -78,4 +79,5 @@ def test_list_constants_order_and_fresh_lists():
     first[0] = "x"
     assert core.py_list_constants() == NAMES
     assert second == NAMES
-    assert all(type(name) is str for name in second)
+    # Built by copying bytes: each must still be a canonical ASCII str.
+    assert all(type(name) is str and name.isascii() for name in second)

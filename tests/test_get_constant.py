@@ -59,7 +59,7 @@ def test_exact_text_handed_to_json_loads(captured_loads, name):
     result = core.py_get_constant(name)
     assert len(captured_loads) == 1
     text, args, kwargs = captured_loads[0]
-    assert type(text) is str and args == () and kwargs == {}
+    assert type(text) is str and text.isascii() and args == () and kwargs == {}
     assert text == expected_text(name)
     if name in TEXTS:
         assert text == TEXTS[name]

@@ -95,7 +95,8 @@ def list_constants() -> list[str]:
     Every call returns a new list. ``kestrova._norvel_core.py_list_constants``
     is the native twin.
     """
-    return sorted(_CONSTANTS, key=_utf8)
+    # Code-point order of str is the byte order of its UTF-8 form: no key needed.
+    return sorted(_CONSTANTS)
 
 
 def list_quarks() -> list[str]:

@@ -27,6 +27,28 @@ std::uint64_t load_le64(const char* p) noexcept {
     return word;
 }
 
+std::uint64_t load_le32(const char* p) noexcept {
+    std::uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = std::byteswap(word);
+    }
+    return word;
+}
+
+std::uint64_t load_le16(const char* p) noexcept {
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) |
+           static_cast<std::uint64_t>(static_cast<unsigned char>(p[1])) << 8;
+}
+
+// The `r` < 8 bytes at `p` as a little-endian word. Two overlapping loads
+// cover them without a byte loop: the bytes they share land in the same place.
+std::uint64_t tail_word(const char* p, std::size_t r) noexcept {
+    if (r >= 4) return load_le32(p) | load_le32(p + r - 4) << (8 * (r - 4));
+    if (r >= 2) return load_le16(p) | load_le16(p + r - 2) << (8 * (r - 2));
+    return r == 0 ? 0 : static_cast<unsigned char>(p[0]);
+}
+
 struct SipState {
     std::uint64_t v0, v1, v2, v3;
 
@@ -72,11 +94,7 @@ std::uint64_t siphash(const HashKey& key, std::string_view bytes) noexcept {
     for (; p != whole_end; p += 8) s.absorb<C>(load_le64(p));
 
     // The last word carries the leftover bytes and the length modulo 256 in its top byte.
-    std::uint64_t last = static_cast<std::uint64_t>(n) << 56;
-    for (std::size_t i = 0; i < (n & 7); ++i) {
-        last |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-    }
-    s.absorb<C>(last);
+    s.absorb<C>(tail_word(p, n & 7) | static_cast<std::uint64_t>(n) << 56);
 
     s.v2 ^= 0xff;
     for (int i = 0; i < D; ++i) s.round();

@@ -2,13 +2,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace norvel {
 
-// `keys` in ascending byte-wise order, a prefix before its extensions. The
-// keys must be unique: that is what lets an unstable sort of indices, which
-// moves four bytes per step instead of a string, give the stable order.
-std::vector<std::string> sorted_bytewise(std::vector<std::string> keys);
+// Sorts `keys` in ascending byte-wise order, a prefix before its extensions.
+// The keys must be unique, so the order is the same as a stable sort's.
+void sort_bytewise(std::vector<std::string_view>& keys) noexcept;
 
 }  // namespace norvel

@@ -43,6 +43,8 @@ public:
     std::expected<double, RegistryError> value(std::string_view name) const;
     // Every name, sorted byte-wise.
     std::vector<std::string> names() const;
+    // The same as views of the stored keys, which stay put while the registry lives.
+    std::vector<std::string_view> name_views() const;
     std::size_t len() const;
 
     std::size_t shard_count() const noexcept;

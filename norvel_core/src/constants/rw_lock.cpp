@@ -38,12 +38,13 @@ void RwLock::lock_shared_slow() noexcept {
 
 void RwLock::lock_slow() noexcept {
     Backoff backoff;
-    std::uint32_t current = state().load(std::memory_order_relaxed);
+    std::uint64_t current = state().load(std::memory_order_relaxed);
     for (;;) {
         if ((current & (kWriter | kReaders)) == 0) {
             // Taking the lock also clears the queued mark; any other queued
-            // writer sets it again on its next look.
-            if (state().compare_exchange_weak(current, kWriter, std::memory_order_acquire,
+            // writer sets it again on its next look. The payload stays.
+            if (state().compare_exchange_weak(current, (current & kPayload) | kWriter,
+                                              std::memory_order_acquire,
                                               std::memory_order_relaxed)) {
                 return;
             }

@@ -3,13 +3,26 @@
 // text can never drift from the value it stands for.
 #include "constants/seed_table.hpp"
 
+#include <array>
 #include <string>
 
 #include "common/decimal.hpp"
-#include "constants/registry.hpp"
 
 namespace norvel {
 namespace {
+
+constexpr std::string_view kSterileDependencies[] = {"roots_total", "visible_sector"};
+constexpr std::string_view kNGenDependencies[] = {"n_gen"};
+constexpr std::string_view kTopoDependencies[] = {"chi_eff", "b3"};
+
+constexpr SeedRow seed(std::string_view name, double value, std::string_view units) {
+    return {name, value, units, ConstantStatus::Seed, {}, {}};
+}
+
+SeedRow pending(std::string_view name, std::string_view expression, std::string_view units,
+                std::span<const std::string_view> dependencies = {}) {
+    return {name, 0.0, units, ConstantStatus::Pending, expression, dependencies};
+}
 
 // The texts depend only on their doubles, so they are written once per process.
 struct NumberTexts {
@@ -19,35 +32,34 @@ struct NumberTexts {
     std::string m_tau = plain_decimal(1776.86);
 };
 
-const NumberTexts& number_texts() {
-    static const NumberTexts texts;
-    return texts;
-}
+struct Table {
+    NumberTexts numbers;
+    std::array<SeedRow, kSeedTableSize> rows{
+        seed("b3", 24.0, "dimensionless"),
+        seed("chi_eff", 72.0, "dimensionless"),
+        seed("n_gen", 3.0, "count"),
+        seed("roots_total", 288.0, "count"),
+        seed("visible_sector", 125.0, "count"),
+        seed("sterile_sector", 163.0, "count"),
+        seed("phi", 1.618033988749895, "dimensionless"),
+        seed("gamma_em", 0.5772156649015329, "dimensionless"),
+        seed("jc_constant", 153.0, "count"),
+        seed("logic_closure", 288.0, "count"),
+        pending("v_higgs_mev", numbers.v_higgs, "MeV"),
+        pending("sterile_check", "roots_total - visible_sector", "count", kSterileDependencies),
+        pending("n_gen_sq", "n_gen * n_gen", "count", kNGenDependencies),
+        pending("h0_central", numbers.h0, "km/s/Mpc"),
+        pending("w0_central", numbers.w0, "dimensionless"),
+        pending("m_tau_mev", numbers.m_tau, "MeV"),
+        pending("topo_gen_check", "chi_eff / b3", "count", kTopoDependencies),
+    };
+};
 
 }  // namespace
 
-void insert_seed_table(FormulasRegistry& registry) {
-    const NumberTexts& numbers = number_texts();
-    registry.insert(ConstantEntry::seed("b3", 24.0, "dimensionless"));
-    registry.insert(ConstantEntry::seed("chi_eff", 72.0, "dimensionless"));
-    registry.insert(ConstantEntry::seed("n_gen", 3.0, "count"));
-    registry.insert(ConstantEntry::seed("roots_total", 288.0, "count"));
-    registry.insert(ConstantEntry::seed("visible_sector", 125.0, "count"));
-    registry.insert(ConstantEntry::seed("sterile_sector", 163.0, "count"));
-    registry.insert(ConstantEntry::seed("phi", 1.618033988749895, "dimensionless"));
-    registry.insert(ConstantEntry::seed("gamma_em", 0.5772156649015329, "dimensionless"));
-    registry.insert(ConstantEntry::seed("jc_constant", 153.0, "count"));
-    registry.insert(ConstantEntry::seed("logic_closure", 288.0, "count"));
-
-    registry.insert(ConstantEntry::pending("v_higgs_mev", numbers.v_higgs, "MeV"));
-    registry.insert(ConstantEntry::pending("sterile_check", "roots_total - visible_sector", "count",
-                                           {"roots_total", "visible_sector"}));
-    registry.insert(ConstantEntry::pending("n_gen_sq", "n_gen * n_gen", "count", {"n_gen"}));
-    registry.insert(ConstantEntry::pending("h0_central", numbers.h0, "km/s/Mpc"));
-    registry.insert(ConstantEntry::pending("w0_central", numbers.w0, "dimensionless"));
-    registry.insert(ConstantEntry::pending("m_tau_mev", numbers.m_tau, "MeV"));
-    registry.insert(
-        ConstantEntry::pending("topo_gen_check", "chi_eff / b3", "count", {"chi_eff", "b3"}));
+std::span<const SeedRow, kSeedTableSize> seed_table() {
+    static const Table table;
+    return table.rows;
 }
 
 }  // namespace norvel

@@ -2,14 +2,27 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "constants/entry.hpp"
 
 namespace norvel {
 
-class FormulasRegistry;
-
 inline constexpr std::size_t kSeedTableSize = 17;
 
-// Inserts the seed table into `registry` in table order.
-void insert_seed_table(FormulasRegistry& registry);
+// One row of the seed table. Its texts live for the whole process, so a
+// registry can point at them instead of copying them.
+struct SeedRow {
+    std::string_view name;
+    double value;
+    std::string_view units;
+    ConstantStatus status;
+    std::string_view expression;  // only for Pending rows
+    std::span<const std::string_view> dependencies;
+};
+
+// The rows in table order.
+std::span<const SeedRow, kSeedTableSize> seed_table();
 
 }  // namespace norvel

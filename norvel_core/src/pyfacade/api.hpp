@@ -37,6 +37,9 @@ struct CKMMatrixClass {
     static inline PyTypeObject* cached = nullptr;
 };
 
+// Makes the names py_get_constant looks up on every call; run at module initialisation.
+void intern_datasheet_names();
+
 // Method entries of the module functions (static storage, as the interpreter requires).
 extern PyMethodDef list_constants_def;
 extern PyMethodDef get_constant_def;

@@ -25,7 +25,14 @@ std::size_t length(const FormulasRegistry& registry) { return registry.len(); }
 
 std::string_view version() { return kVersion; }
 
-std::vector<std::string> list_constants() { return FormulasRegistry().names(); }
+// The names are turned into str objects while the registry still holds them,
+// so each key is copied once, straight into its str.
+Ref list_constants() { return to_python(FormulasRegistry().name_views()); }
+
+// The two names the datasheet needs, made once: the import and the method
+// lookup still happen on every call.
+PyObject* json_name = nullptr;
+PyObject* loads_name = nullptr;
 
 // The datasheet is parsed by the interpreter's own json module, so the dict
 // callers get is exactly what json.loads makes of the text.
@@ -41,19 +48,14 @@ std::expected<Ref, RegistryError> get_constant(std::string_view name) {
         }
         text = datasheet_json(*entry);
     }
-    Ref json = [] {
-        Ref module_name = check(PyUnicode_FromStringAndSize("json", 4));
-        return check(PyImport_Import(module_name.get()));
-    }();
-    Ref method = check(PyUnicode_FromStringAndSize("loads", 5));
-    Ref argument =
-        check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    Ref json = check(PyImport_Import(json_name));
+    Ref argument = to_python(std::string_view(text));
     std::string().swap(text);
     // loads is a plain function of the module, so the interpreter drops args[0]
     // and may borrow it as the offset slot.
     PyObject* args[] = {json.get(), argument.get()};
     return check(
-        PyObject_VectorcallMethod(method.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        PyObject_VectorcallMethod(loads_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 constexpr std::string_view kNameParam[] = {"name"};
@@ -78,6 +80,11 @@ PyMethodDef methods[] = {
 };
 
 }  // namespace
+
+void intern_datasheet_names() {
+    if (json_name == nullptr) json_name = check(PyUnicode_InternFromString("json")).release();
+    if (loads_name == nullptr) loads_name = check(PyUnicode_InternFromString("loads")).release();
+}
 
 PyTypeObject* FormulasRegistryClass::type() {
     return class_type<FormulasRegistryClass>({

@@ -14,7 +14,8 @@ QuarkRegistry make_quark_registry() { return QuarkRegistry(); }
 
 std::size_t quark_count(const QuarkRegistry& registry) { return registry.len(); }
 
-std::vector<std::string> list_quarks() { return QuarkRegistry::standard_model().names(); }
+// Each key is copied once, straight into its str, while the registry holds it.
+Ref list_quarks() { return to_python(QuarkRegistry::standard_model().name_views()); }
 
 Ref from_topology() {
     return new_instance_or_panic<CKMMatrixClass>(CKMMatrixClass::type(),

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <expected>
 #include <memory>
 #include <span>
@@ -80,10 +81,28 @@ T convert_argument(std::string_view parameter, PyObject* obj) {
 inline Ref to_python(Ref object) { return object; }
 inline Ref to_python(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
 inline Ref to_python(double value) { return check(PyFloat_FromDouble(value)); }
+Ref decode_utf8(std::string_view text);
+
+inline bool is_ascii(std::string_view text) noexcept {
+    unsigned char high = 0;
+    for (const char c : text) high |= static_cast<unsigned char>(c);
+    return high < 0x80;
+}
+
+// Always a new str. For ASCII, the common case, a compact str of the known
+// size and kind takes a plain copy, which is cheaper than decoding; texts of
+// one byte or none go through the decoder, which hands out the interpreter's
+// shared single-character and empty strings, as it always has.
 inline Ref to_python(std::string_view text) {
-    return check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (text.size() > 1 && is_ascii(text)) [[likely]] {
+        Ref str = check(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
+        std::memcpy(PyUnicode_1BYTE_DATA(str.get()), text.data(), text.size());
+        return str;
+    }
+    return decode_utf8(text);
 }
 Ref to_python(const std::vector<std::string>& texts);
+Ref to_python(const std::vector<std::string_view>& texts);
 
 [[noreturn]] void fail_registry(const RegistryError& error);
 

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "constants/datasheet.hpp"
+
 namespace norvel {
 namespace {
 
@@ -235,6 +237,28 @@ TEST(JsonObject, DatasheetText) {
     EXPECT_EQ(
         sheet.write(),
         R"({"name":"b3","status":"Seed","uncertainty":null,"units":"dimensionless","value":24.0})");
+}
+
+// The datasheet writes its members straight into one buffer; it must give the
+// text the general object gives for the same members, escapes and all.
+TEST(JsonObject, DatasheetWriterMatchesTheGeneralObject) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const ConstantEntry entries[] = {
+        ConstantEntry::seed("b3", 24.0, "dimensionless"),
+        ConstantEntry::pending("v_higgs_mev", "246220", "MeV"),
+        {"q\"\\\n\x01\xc3\xa9", -0.0, "u\tv", 6.62607015e-34, ConstantStatus::Cached, {}, {}},
+        {"nan", std::nan(""), "", inf, ConstantStatus::External, "x", {"y"}},
+    };
+    for (const ConstantEntry& entry : entries) {
+        json::Object sheet;
+        sheet.add("name", entry.name)
+            .add("value", entry.value)
+            .add("units", entry.units)
+            .add("uncertainty",
+                 entry.uncertainty ? json::Value(*entry.uncertainty) : json::Value(json::Null{}))
+            .add("status", std::string(to_text(entry.status)));
+        EXPECT_EQ(datasheet_json(entry), sheet.write()) << entry.name;
+    }
 }
 
 TEST(JsonObject, KeyOrderIgnoresInsertionOrder) {

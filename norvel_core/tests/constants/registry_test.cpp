@@ -74,22 +74,22 @@ TEST_P(SeededRegistryTest, InsertReplacesAndHandsBackThePrevious) {
 }
 
 TEST_P(SeededRegistryTest, OddNamesAreStoredAndSortedAsBytes) {
-    // Upper case sorts before lower case, a prefix before its extensions, and
-    // multi-byte UTF-8 after all of ASCII.
+    // Upper case sorts before lower case, a prefix before its extensions (a
+    // trailing zero byte included), and multi-byte UTF-8 after all of ASCII.
     for (const std::string& name :
-         {"\xc3\xbcml"s, "B3"s, "two words"s, "grave`"s, "b3\0x"s, "b"s}) {
+         {"\xc3\xbcml"s, "B3"s, "two words"s, "grave`"s, "b3\0x"s, "b"s, "b3\0"s}) {
         EXPECT_FALSE(registry.insert(ConstantEntry::seed(name, 1.0, "count")).has_value());
         EXPECT_EQ(registry.get(name), ConstantEntry::seed(name, 1.0, "count"));
     }
     // clang-format off
     const std::vector<std::string> expected = {
-        "B3"s, "b"s, "b3"s, "b3\0x"s, "chi_eff"s, "gamma_em"s, "grave`"s, "h0_central"s,
+        "B3"s, "b"s, "b3"s, "b3\0"s, "b3\0x"s, "chi_eff"s, "gamma_em"s, "grave`"s, "h0_central"s,
         "jc_constant"s, "logic_closure"s, "m_tau_mev"s, "n_gen"s, "n_gen_sq"s, "phi"s,
         "roots_total"s, "sterile_check"s, "sterile_sector"s, "topo_gen_check"s, "two words"s,
         "v_higgs_mev"s, "visible_sector"s, "w0_central"s, "\xc3\xbcml"s};
     // clang-format on
     EXPECT_EQ(registry.names(), expected);
-    EXPECT_EQ(registry.len(), 23U);
+    EXPECT_EQ(registry.len(), 24U);
 }
 
 TEST_P(SeededRegistryTest, LookupsHandOutCopies) {
