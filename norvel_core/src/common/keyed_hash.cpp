@@ -18,34 +18,24 @@ namespace norvel {
 
 namespace {
 
-std::uint64_t load_le64(const char* p) noexcept {
-    std::uint64_t word;
+// A little-endian word of `Word`'s width at `p`, widened to 64 bits.
+template <typename Word>
+std::uint64_t load_le(const char* p) noexcept {
+    Word word;
     std::memcpy(&word, p, sizeof word);
     if constexpr (std::endian::native == std::endian::big) {
         word = std::byteswap(word);
     }
     return word;
-}
-
-std::uint64_t load_le32(const char* p) noexcept {
-    std::uint32_t word;
-    std::memcpy(&word, p, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) {
-        word = std::byteswap(word);
-    }
-    return word;
-}
-
-std::uint64_t load_le16(const char* p) noexcept {
-    return static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) |
-           static_cast<std::uint64_t>(static_cast<unsigned char>(p[1])) << 8;
 }
 
 // The `r` < 8 bytes at `p` as a little-endian word. Two overlapping loads
 // cover them without a byte loop: the bytes they share land in the same place.
 std::uint64_t tail_word(const char* p, std::size_t r) noexcept {
-    if (r >= 4) return load_le32(p) | load_le32(p + r - 4) << (8 * (r - 4));
-    if (r >= 2) return load_le16(p) | load_le16(p + r - 2) << (8 * (r - 2));
+    if (r >= 4)
+        return load_le<std::uint32_t>(p) | load_le<std::uint32_t>(p + r - 4) << (8 * (r - 4));
+    if (r >= 2)
+        return load_le<std::uint16_t>(p) | load_le<std::uint16_t>(p + r - 2) << (8 * (r - 2));
     return r == 0 ? 0 : static_cast<unsigned char>(p[0]);
 }
 
@@ -91,7 +81,7 @@ std::uint64_t siphash(const HashKey& key, std::string_view bytes) noexcept {
     const char* p = bytes.data();
     const std::size_t n = bytes.size();
     const char* const whole_end = p + (n & ~std::size_t{7});
-    for (; p != whole_end; p += 8) s.absorb<C>(load_le64(p));
+    for (; p != whole_end; p += 8) s.absorb<C>(load_le<std::uint64_t>(p));
 
     // The last word carries the leftover bytes and the length modulo 256 in its top byte.
     s.absorb<C>(tail_word(p, n & 7) | static_cast<std::uint64_t>(n) << 56);
@@ -151,7 +141,7 @@ HashKey os_random_key() {
         panic("no source of random bytes for hash keys");
     }
     const char* raw = reinterpret_cast<const char*>(bytes);
-    return HashKey{load_le64(raw), load_le64(raw + 8)};
+    return HashKey{load_le<std::uint64_t>(raw), load_le<std::uint64_t>(raw + 8)};
 }
 
 // Keys are SipHash outputs of a counter under a secret per-thread seed: one
