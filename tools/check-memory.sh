@@ -148,7 +148,7 @@ stage_debug_python() {
     # Debian's debug interpreter, with a venv of its own for pytest and the build.
     local venv=$root/build/dbg-venv
     [[ -x $venv/bin/python ]] || /usr/bin/python3.11-dbg -m venv "$venv" || return 1
-    "$venv/bin/python" -m pip install --quiet --disable-pip-version-check \
+    "$venv/bin/python" -W ignore -m pip install --quiet --disable-pip-version-check "pip>=23.1" \
         "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "mypy>=1.8" 2>&1 |
         grep -v "Running pip as the 'root' user" || true
     local site=$root/build/dbg-site
@@ -158,7 +158,7 @@ stage_debug_python() {
         return 1
     local module
     module=$(compgen -G "$site/kestrova/_norvel_core*.so")
-    [[ $module == *311d-* ]] && nm -D "$module" | grep -q "_Py_NegativeRefcount\|_Py_RefTotal" ||
+    [[ $module == *311d-* && $(nm -D "$module") == *_Py_NegativeRefcount* ]] ||
         { echo "$module is not a debug build" >&2; return 1; }
     python=$venv/bin/python loads_from "$site" || return 1
     local status=0

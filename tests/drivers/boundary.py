@@ -198,8 +198,8 @@ def in_child(job):
 
 
 # A single failed allocation while the interpreter unwinds can lose the error
-# it was raising; len(object()) ends the same way, so this outcome is its own.
-LOST = "error return without exception set"
+# it was raising, in its own frames as in ours; len(object()) ends the same way.
+LOST = ("error return without exception set", "returned NULL without setting an exception")
 
 
 def classify(case, error, tolerated):
@@ -207,22 +207,36 @@ def classify(case, error, tolerated):
         return "value" if error is None else "specified"
     if isinstance(error, tolerated):
         return type(error).__name__
-    if type(error) is SystemError and error.args == (LOST,):
+    if type(error) is SystemError and str(error).endswith(LOST):
         return "SystemError(lost)"
+    if type(error).__name__ == "PanicException" and str(error).endswith(": MemoryError"):
+        return "panic(MemoryError)"  # a factory that must not fail reports the failure so
     return f"WRONG {type(error).__name__}: {error}"
 
 
 CALLS = 20
+NEVER = 10**9  # an allocation index no call reaches: the hooks are in, nothing fails
 
 
 def fault_job(case, start, stop):
     def job():
         outcome = classify(case, injected(case.call, start, stop), MemoryError)
-        # A fresh process still fills caches here, a few blocks a round; a
-        # leaking path loses at least one block or reference on every call.
         deltas = leak_deltas(lambda: repeat(lambda: injected(case.call, start, stop), CALLS), 1, 3)
-        return outcome + (f" LEAK {deltas}" if leaks(deltas, CALLS) else "")
+        return f"{outcome} {deltas}"
     return job
+
+
+def grown(outcome, baseline):
+    """A leaking path loses at least one block or reference on every call,
+    beyond what the same calls grow with the hooks in and nothing failing
+    (the interpreter fills caches of its own there, a fresh process most)."""
+    kind, deltas = outcome.split(" ", 1)
+    if not deltas.startswith("["):
+        return outcome
+    deltas = eval(deltas)  # noqa: S307 - our own child's repr of a list of int pairs
+    floor = [CALLS + max(d[i] for d in baseline) for i in (0, 1)]
+    leaking = any(all(d[i] >= floor[i] for d in deltas) for i in (0, 1))
+    return kind + (f" LEAK {deltas} over {baseline}" if leaking else "")
 
 
 def headroom_job(case):
@@ -236,15 +250,16 @@ def sweep(name, case, tally, problems, mode):
     """Permanent failures from the first allocation on, until the call runs
     clean; single failures at each allocation it made; then the headroom."""
     runs = []
+    baseline = eval(in_child(fault_job(case, NEVER, 0)).split(" ", 1)[1])  # noqa: S307
     start = 0
     while True:
-        outcome = in_child(fault_job(case, start, 0))
+        outcome = grown(in_child(fault_job(case, start, 0)), baseline)
         runs.append((f"permanent from {start}", outcome))
         if outcome.split(" ")[0] in ("value", "specified", "CRASH") or start >= 10_000:
             break
         start += 1
     for single in range(start):
-        runs.append((f"single at {single}", in_child(fault_job(case, single, single + 1))))
+        runs.append((f"single at {single}", grown(in_child(fault_job(case, single, single + 1)), baseline)))
     for headroom, outcome in enumerate(in_child(headroom_job(case)).split("\n"), 1):
         runs.append((f"headroom {headroom}", outcome))
     for what, outcome in runs:
