@@ -17,8 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(&value, data, sizeof value);
     const std::string plain = plain_decimal(value);
     if (!std::isfinite(value)) {
-        expect(plain == (std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf"), "non-finite text",
-               plain);
+        expect(plain == (std::isnan(value) ? "nan"
+                         : value > 0       ? "inf"
+                                           : "-inf"),
+               "non-finite text", plain);
         bool panicked = false;
         try {
             shortest_digits(value);

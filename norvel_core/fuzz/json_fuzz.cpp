@@ -118,9 +118,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string key = in.ConsumeRandomLengthString(24);
         json::Value value;
         switch (in.ConsumeIntegralInRange(0, 2)) {
-            case 0: value = json::Null{}; break;
-            case 1: value = std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>()); break;
-            default: value = in.ConsumeRandomLengthString(24);
+            case 0:
+                value = json::Null{};
+                break;
+            case 1:
+                value = std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>());
+                break;
+            default:
+                value = in.ConsumeRandomLengthString(24);
         }
         members.emplace_back(key, value);
         object.add(std::move(key), std::move(value));
