@@ -262,9 +262,9 @@ def sweep(name, case, tally, problems, mode):
     for headroom, outcome in enumerate(in_child(headroom_job(case)).split("\n"), 1):
         runs.append((f"headroom {headroom}", outcome))
     for what, outcome in runs:
-        kind = outcome.split(" ")[0]
+        kind = ("headroom" if what.startswith("headroom") else "memory", outcome.split(" ")[0])
         tally[kind] = tally.get(kind, 0) + 1
-        if kind in ("CRASH", "WRONG", "driver") or "LEAK" in outcome:
+        if kind[1] in ("CRASH", "WRONG", "driver") or "LEAK" in outcome:
             problems.append(f"{mode}: {name}: {what}: {outcome}")
     return start
 
@@ -287,9 +287,11 @@ def faults(selected):
         os.dup2(saved, 2)
     for problem in problems:
         print(problem)
-    print(f"faults: {len(selected)} cases x 2 process states; allocations per call up to"
-          f" {max(allocations.values())}; outcomes: "
-          + ", ".join(f"{k} {v}" for k, v in sorted(tally.items())))
+    for family in ("memory", "headroom"):
+        runs = {k[1]: v for k, v in sorted(tally.items()) if k[0] == family}
+        print(f"{family}: {sum(runs.values())} calls: " + ", ".join(f"{k} {v}" for k, v in runs.items()))
+    print(f"faults: {len(selected)} cases x 2 process states (fresh, after a panic); allocations"
+          f" per call up to {max(allocations.values())}; problems: {len(problems)}")
     return not problems
 
 
