@@ -96,13 +96,13 @@ def leak_deltas(run, warm_up, rounds):
     """Deltas of (references, blocks) over each measured round."""
     for _ in range(warm_up):
         run()
-    totals()  # the first count's own collection settles what the warm-up left
-    deltas, before = [], totals()
+    # Both counts stay bound throughout, so each measure sees as many of them.
+    deltas, before, after = [], totals(), totals()
     for _ in range(rounds):
+        before = totals()
         run()
         after = totals()
         deltas.append((after[0] - before[0], after[1] - before[1]))
-        before = totals()  # the second count settles what the first one's collection freed
     return deltas
 
 
