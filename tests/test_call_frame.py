@@ -196,3 +196,34 @@ class TestPanic:
         )
         assert result.returncode == 1
         assert "PanicException: py_get_constant: name must be non-empty" in result.stderr
+
+    @pytest.mark.parametrize(
+        "arm, error",
+        [("_testcapi.set_nomemory(0, 0)", "MemoryError"), ("sys.setrecursionlimit(depth() + 1)", "RecursionError")],
+    )
+    def test_first_error_of_a_process_raises_instead_of_aborting(self, arm, error):
+        script = textwrap.dedent(
+            f"""
+            import sys, _testcapi, kestrova._norvel_core as core
+            r, limit = core.PyFormulasRegistry(), sys.getrecursionlimit()
+            def depth():
+                f, d = sys._getframe(), 0
+                while f: d, f = d + 1, f.f_back
+                return d
+            def attempt(call):
+                {arm}
+                try:
+                    call()
+                except BaseException as exc:
+                    return exc
+                finally:
+                    _testcapi.remove_mem_hooks()
+                    sys.setrecursionlimit(limit)
+            print(*[type(attempt(c)).__name__ for c in (lambda: core.py_get_constant("b3"), r.version, core.py_list_quarks,
+                                         core.PyFormulasRegistry, lambda: r.get(nam="b3"))])
+            """
+        )
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.split()[0] == error
+        assert error != "MemoryError" or result.stdout.split() == [error] * 5

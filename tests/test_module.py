@@ -56,6 +56,12 @@ def test_classes_are_final_builtins_without_dict(cls):
     assert "__weakref__" not in cls.__dict__
     with pytest.raises(TypeError):
         type("Sub", (cls,), {})
+    # Immutable, not a base, not collected: a replaced __new__ could build a hollow instance.
+    assert cls.__flags__ & (1 << 8) and not cls.__flags__ & (1 << 10 | 1 << 14)
+    with pytest.raises(TypeError):
+        cls.__new__ = lambda c: object.__new__(c)
+    with pytest.raises(TypeError):
+        del cls.__doc__
 
 
 @pytest.mark.parametrize(

@@ -7,8 +7,15 @@
 #   asan-python   whole Python suite, ASan/UBSan module in the normal interpreter
 #   memcheck      whole Python suite under valgrind memcheck, scaled-down loops
 #   tsan-core     C++ core tests, the concurrent readers among them, under TSan
+#   debug-python  whole Python suite under the debug interpreter with -X dev,
+#                 then reference-leak rounds over every leak-suite case
+#   fault-injection  failed allocations and low recursion headroom at every
+#                 leak-suite case, in a fresh process and after a panic
+#   fuzz          libFuzzer over the JSON writer and the shortest-decimal
+#                 formatter, atheris over every entry point (clang-19, ASan)
 #
-# Usage: tools/check-memory.sh [stage...]   (default: every stage)
+# Usage: [KESTROVA_FUZZ_SECONDS=n] tools/check-memory.sh [stage...]   (default: every stage)
+# KESTROVA_FUZZ_SECONDS is each fuzzer's time (default 40: two minutes in all).
 # Exits non-zero when any stage fails; a summary of all stages comes last.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +24,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # The interpreter itself, not a launcher script: valgrind must run the real binary.
 python=$(python -c 'import sys; print(sys.executable)')
 stages=("$@")
-((${#stages[@]})) || stages=(asan-core asan-python memcheck tsan-core)
+((${#stages[@]})) || stages=(asan-core asan-python memcheck tsan-core debug-python fault-injection fuzz)
 
 declare -A outcome
 declare -A took
@@ -137,6 +144,74 @@ stage_tsan_core() {
     ((concurrent > 0))
 }
 
+stage_debug_python() {
+    # Debian's debug interpreter, with a venv of its own for pytest and the build.
+    local venv=$root/build/dbg-venv
+    [[ -x $venv/bin/python ]] || /usr/bin/python3.11-dbg -m venv "$venv" || return 1
+    "$venv/bin/python" -W ignore -m pip install --quiet --disable-pip-version-check "pip>=23.1" \
+        "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "mypy>=1.8" 2>&1 |
+        grep -v "Running pip as the 'root' user" || true
+    local site=$root/build/dbg-site
+    # Its headers reach the debug configuration through a symlinked tree that
+    # a build may not follow: the macro is set here, so the layout must match.
+    python=$venv/bin/python CXXFLAGS="-DPy_DEBUG" install_into "$site" build/dbg-module OFF ||
+        return 1
+    local module
+    module=$(compgen -G "$site/kestrova/_norvel_core*.so")
+    [[ $module == *311d-* && $(nm -D "$module") == *_Py_NegativeRefcount* ]] ||
+        { echo "$module is not a debug build" >&2; return 1; }
+    python=$venv/bin/python loads_from "$site" || return 1
+    local status=0
+    PYTHONPATH="$site" "$venv/bin/python" -X dev -m pytest -q -p no:cacheprovider || status=$?
+    PYTHONPATH="$site" "$venv/bin/python" -X dev tests/drivers/boundary.py refleaks || status=1
+    return $status
+}
+
+stage_fault_injection() {
+    local site=$root/build/fault-site
+    install_into "$site" build/fault-module OFF || return 1
+    loads_from "$site" || return 1
+    PYTHONPATH="$site" "$python" tests/drivers/boundary.py faults
+}
+
+stage_fuzz() {
+    local seconds=${KESTROVA_FUZZ_SECONDS:-40} out=$root/build/fuzz status=0
+    mkdir -p "$out"
+    # The core's writers, on their own: libFuzzer links its main.
+    local target
+    for target in json decimal; do
+        clang++-19 -std=c++23 -O1 -g -fsanitize=fuzzer,address,undefined \
+            -fno-sanitize-recover=undefined -Wall -Wextra -Werror -Inorvel_core/src \
+            "norvel_core/fuzz/${target}_fuzz.cpp" norvel_core/src/common/*.cpp \
+            -o "$out/$target" || return 1
+        mkdir -p "$out/corpus-$target"
+        (cd "$out" && "./$target" -max_total_time="$seconds" -print_final_stats=1 \
+            -artifact_prefix="$out/crash-$target-" "corpus-$target" \
+            "$root/norvel_core/fuzz/corpus/$target" >"$target.log" 2>&1) || status=1
+        grep -E "DONE +cov:|^Done [0-9]+ runs|ERROR" "$out/$target.log"
+    done
+    # The module, built by clang with coverage for the fuzzer and ASan; the
+    # interpreter is not instrumented, so the runtime comes first.
+    local site=$root/build/fuzz-site
+    CC=clang-19 CXX=clang++-19 CXXFLAGS="-fsanitize=fuzzer-no-link,address" \
+        install_into "$site" build/fuzz-module OFF || return 1
+    [[ $(nm -D "$site"/kestrova/_norvel_core*.so) == *__sanitizer_cov* ]] ||
+        { echo "the module is not instrumented for coverage" >&2; return 1; }
+    local runtime
+    runtime=$("$python" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so
+    mkdir -p "$out/corpus-python"
+    (cd "$out" && env LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
+        PYTHONPATH="$site" "$python" "$root/tests/drivers/fuzz_entry_points.py" \
+        -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$out/crash-python-" \
+        corpus-python >python.log 2>&1) || status=1
+    grep -E "DONE +cov:|^Done [0-9]+ runs|ERROR|Uncaught" "$out/python.log"
+    if compgen -G "$out/crash-*" >/dev/null; then
+        echo "crashes: $(ls "$out"/crash-*)" >&2
+        status=1
+    fi
+    return $status
+}
+
 failed=0
 for stage in "${stages[@]}"; do
     echo "== $stage"
@@ -152,6 +227,6 @@ done
 
 echo "== memory checks"
 for stage in "${stages[@]}"; do
-    printf '%-12s %-7s %5ds\n' "$stage" "${outcome[$stage]}" "${took[$stage]}"
+    printf '%-16s %-7s %5ds\n' "$stage" "${outcome[$stage]}" "${took[$stage]}"
 done
 exit $failed

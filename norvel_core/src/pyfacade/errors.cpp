@@ -22,7 +22,10 @@ constexpr const char* kPanicDoc =
 
 constexpr const char* kAnonymousPanic = "panic raised by native code without a message";
 
-PyObject* g_panic_type = nullptr;  // created once, never freed
+// Created while the module initialises, never freed: comparing a fetched
+// exception with it must not allocate, or the first error of a process
+// raised at the recursion limit or out of memory would have nowhere to go.
+PyObject* g_panic_type = nullptr;
 
 // Source paths as the build saw them, shortened to the project-relative part.
 std::string_view project_path(const char* file) {
@@ -88,7 +91,8 @@ bool describe(PyObject* exc, std::string& out) {
 
 void raise_panic(std::string_view message, const std::source_location& where) {
     write_panic_report(message, where);
-    PyObject* type = panic_exception_type();
+    // The class exists once the module does; before that, a panic of the import itself.
+    PyObject* type = g_panic_type != nullptr ? g_panic_type : PyExc_SystemError;
     Ref argument = Ref::steal(PyUnicode_DecodeUTF8(
         message.data(), static_cast<Py_ssize_t>(message.size()), "surrogateescape"));
     if (!argument) {
@@ -130,7 +134,7 @@ void throw_pending(std::source_location where) {
         PyException_SetTraceback(value, traceback);
     }
     FetchedError error{Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
-    if (PyErr_GivenExceptionMatches(error.type.get(), panic_exception_type())) {
+    if (g_panic_type != nullptr && PyErr_GivenExceptionMatches(error.type.get(), g_panic_type)) {
         resume_panic(std::move(error), where);
     }
     throw error;
@@ -148,20 +152,12 @@ void panic_with_error(std::string_view what, const FetchedError& error,
     throw Panic(std::move(message), where);
 }
 
-PyObject* panic_exception_type() {
+void create_panic_exception_type() {
     if (g_panic_type == nullptr) {
-        PyObject* type = PyErr_NewExceptionWithDoc("kestrova._norvel_core.PanicException",
-                                                   kPanicDoc, PyExc_BaseException, nullptr);
-        if (type == nullptr) {
-            Py_FatalError("Failed to initialize new exception type.");
-        }
-        if (g_panic_type == nullptr) {
-            g_panic_type = type;
-        } else {
-            Py_DECREF(type);  // filled meanwhile by a nested call: the first one stays
-        }
+        g_panic_type = check(PyErr_NewExceptionWithDoc("kestrova._norvel_core.PanicException",
+                                                       kPanicDoc, PyExc_BaseException, nullptr))
+                           .release();
     }
-    return g_panic_type;
 }
 
 void raise_current_exception() noexcept {

@@ -48,8 +48,9 @@ inline Ref check(PyObject* new_ref, std::source_location where = std::source_loc
 [[noreturn]] void panic_with_error(std::string_view what, const FetchedError& error,
                                    std::source_location where);
 
-// The PanicException class (borrowed), created on first use.
-PyObject* panic_exception_type();
+// Creates the PanicException class once per process; throws when the
+// interpreter cannot, so that the import fails and a later one tries again.
+void create_panic_exception_type();
 
 // The one translation point: sets the Python exception for the C++
 // exception in flight. Call only from inside a catch block.

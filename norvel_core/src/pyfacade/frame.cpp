@@ -244,7 +244,9 @@ PyTypeObject* create_type(const char* name, int basicsize, destructor dealloc,
         .name = full_name.c_str(),
         .basicsize = basicsize,
         .itemsize = 0,
-        .flags = Py_TPFLAGS_DEFAULT,
+        // Immutable: code that replaced __new__ or a method could reach an
+        // instance whose core value was never built.
+        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
         .slots = slots.data(),
     };
     return reinterpret_cast<PyTypeObject*>(check(PyType_FromSpec(&type_spec)).release());

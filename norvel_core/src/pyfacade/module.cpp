@@ -110,6 +110,7 @@ Ref initialise() {
     if (cached_module != nullptr) {
         return Ref::borrow(cached_module);
     }
+    create_panic_exception_type();
     // On a registration failure the half-filled module is released and nothing
     // is cached, so a later import starts over.
     intern_datasheet_names();
