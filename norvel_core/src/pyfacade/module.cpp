@@ -111,9 +111,9 @@ Ref initialise() {
         return Ref::borrow(cached_module);
     }
     create_panic_exception_type();
+    intern_datasheet_names();
     // On a registration failure the half-filled module is released and nothing
     // is cached, so a later import starts over.
-    intern_datasheet_names();
     Ref module = check(PyModule_Create2(&module_def, 1013));
     register_contents(module.get());
     if (cached_module == nullptr) {
