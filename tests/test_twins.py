@@ -206,4 +206,4 @@ def test_importing_the_package_leaves_the_native_module_alone():
         "kestrova.list_quarks(); print(sorted(m for m in sys.modules if 'kestrova' in m))"
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
-    assert out.stdout == "['kestrova', 'kestrova._pure']\n"
+    assert out.stdout == "['kestrova', 'kestrova._pure', 'kestrova._version']\n"

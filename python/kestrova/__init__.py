@@ -7,6 +7,6 @@ package does not import until asked for it.
 """
 
 from kestrova._pure import Get, list_constants, list_quarks
+from kestrova._version import __version__
 
 __all__ = ["Get", "list_constants", "list_quarks", "__version__"]
-__version__ = "2.3.0"

@@ -13,7 +13,7 @@ __all__ = [
     "__version__",
 ]
 
-__version__: Final = "2.3.0"
+__version__: Final[str]
 
 # Exists only for type checkers: at run time the datasheet is a plain dict.
 class _Datasheet(TypedDict):
