@@ -188,6 +188,9 @@ def test_creating_and_dropping_instances_keeps_class_refcount(factory, cls):
     assert sys.getrefcount(cls) == before
 
 
+@pytest.mark.skipif(any(name.startswith("_editable_skbc_") for name in sys.modules),
+                    reason="an editable install's import hook starts the rebuild as a "
+                    "subprocess, which an isolated subinterpreter refuses")
 def test_second_interpreter_is_refused_and_first_keeps_working():
     script = textwrap.dedent(
         """

@@ -15,7 +15,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 # The interpreter itself, not a launcher script: valgrind must run the real binary.
-python=$(python -c 'import sys; print(sys.executable)')
+# PYTHON names it (the test venv, e.g. build/venvs/3.11/bin/python), else python3.
+python=$("${PYTHON:-python3}" -c 'import sys; print(sys.executable)')
 stages=("$@")
 ((${#stages[@]})) || stages=(asan-core asan-python memcheck tsan-core)
 
