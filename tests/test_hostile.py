@@ -493,6 +493,15 @@ def index_returning(value):
     return numeric("__index__", "return", value, False)
 
 
+def converted(value):
+    """What the interpreter says converting `value` as a built-in taking a float
+    does; the call frame names the argument of a TypeError."""
+    raises = outcome(lambda: math.isfinite(value))
+    if raises.type is TypeError:
+        return Raises(TypeError, (f"argument 'tol': {raises.args[0]}",))
+    return raises
+
+
 @pytest.mark.parametrize(
     "tol, expected",
     [
@@ -513,19 +522,10 @@ def index_returning(value):
         (index_returning(-(10**300)), False),
         (decimal.Decimal("1e-400"), True),
         (fractions.Fraction(-1, 3), False),
-        (10**400, Raises(OverflowError, ("int too large to convert to float",))),
-        (-(10**400), Raises(OverflowError, ("int too large to convert to float",))),
-        (index_returning(10**400), Raises(OverflowError, ("int too large to convert to float",))),
-        (decimal.Decimal("sNaN"), Raises(ValueError, ("cannot convert signaling NaN to float",))),
-        ("0.5", Raises(TypeError, ("argument 'tol': must be real number, not str",))),
-        (None, Raises(TypeError, ("argument 'tol': must be real number, not NoneType",))),
-        (1j, Raises(TypeError, ("argument 'tol': must be real number, not complex",))),
-        (float_returning("0.5"),
-         Raises(TypeError, ("argument 'tol': HostileFloat.__float__ returned non-float (type str)",))),
-        (float_returning(1),
-         Raises(TypeError, ("argument 'tol': HostileFloat.__float__ returned non-float (type int)",))),
-        (index_returning(0.5),
-         Raises(TypeError, ("argument 'tol': __index__ returned non-int (type float)",))),
+        *[(value, converted(value)) for value in [
+            10**400, -(10**400), index_returning(10**400), decimal.Decimal("sNaN"), "0.5", None, 1j,
+            float_returning("0.5"), float_returning(1), index_returning(0.5),
+        ]],
         (numeric("__float__", "raise", ValueError, False), Raises(ValueError, ("from hostile number",))),
         (numeric("__float__", "raise", TypeErrorSubclass, False),
          Raises(TypeErrorSubclass, ("from hostile number",))),
