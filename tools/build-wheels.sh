@@ -59,7 +59,7 @@ for entry in "${pythons[@]}"; do
     echo "== CPython $v: build ($python)"
     env=$root/build/venvs/$v
     venv "$env" "$python"
-    "$env/bin/python" -m pip wheel --quiet --disable-pip-version-check --no-build-isolation \
+    KESTROVA_WERROR=ON "$env/bin/python" -m pip wheel --quiet --disable-pip-version-check --no-build-isolation \
         --no-deps -w build/wheels-raw/"$v" -C build-dir="build/zig-{wheel_tag}" \
         -C cmake.define.CMAKE_CXX_COMPILER="$root/build/zig/c++" .
     auditwheel repair --plat "$plat" -w wheelhouse build/wheels-raw/"$v"/*.whl 2>&1 | tail -1
