@@ -53,10 +53,12 @@ printf '#!/bin/sh\nexec "%s" -m ziglang c++ -target %s "$@"\n' "$tools/bin/pytho
 chmod +x build/zig/c++
 
 rm -rf wheelhouse build/wheels-raw
+outside=$(mktemp -d)
+trap 'rm -rf "$outside"' EXIT
 mkdir -p wheelhouse
 for entry in "${pythons[@]}"; do
     v=${entry%%:*} python=${entry#*:}
-    echo "== CPython $v: build ($python)"
+    echo "== CPython $v: build ($("$python" -c 'import sys; print(sys.executable)'))"
     env=$root/build/venvs/$v
     venv "$env" "$python"
     KESTROVA_WERROR=ON "$env/bin/python" -m pip wheel --quiet --disable-pip-version-check --no-build-isolation \
@@ -76,8 +78,6 @@ for entry in "${pythons[@]}"; do
     "$fresh/bin/python" -m pip install --quiet --disable-pip-version-check \
         "$wheel" "pytest>=7" "hypothesis>=6" "mypy>=1.8"
     # From an empty directory, so that nothing of the source tree can be imported.
-    outside=$(mktemp -d)
-    trap 'rm -rf "$outside"' EXIT
     (cd "$outside" &&
         "$fresh/bin/python" -c 'import kestrova._norvel_core as m, sys; sys.exit(not m.__file__.startswith(sys.prefix))' &&
         "$fresh/bin/python" -m pytest -q -p no:cacheprovider --rootdir "$outside" "$root/tests")
