@@ -53,6 +53,8 @@ def test_package_and_its_use_type_check_strictly(tmp_path):
 
         sheet = core.py_get_constant("b3")
         same: kestrova._pure.Datasheet = sheet
+        also: kestrova.Datasheet = kestrova.Get("b3")
+        rung: kestrova.Quark = kestrova._pure.QUARKS["up"]
         value: float | None = kestrova.Get("b3")["value"]
         ok: bool = core.PyCKMMatrix.from_topology().is_unitary(0)
         n: int = len(core.PyFormulasRegistry()) + len(core.PyQuarkRegistry())
@@ -92,6 +94,20 @@ def test_package_and_its_use_type_check_strictly(tmp_path):
 )
 def test_signatures(obj, signature):
     assert str(inspect.signature(obj)) == signature
+
+
+def test_types_exist_at_run_time():
+    import typing
+
+    from kestrova import cli, plot
+
+    for function in [kestrova.Get, kestrova.list_constants, kestrova.list_quarks,
+                     kestrova._pure.expression, plot.ladder, plot.draw_ladder, plot.save_ladder,
+                     cli.main, cli.build_parser, cli.suggestions, cli.twins]:
+        typing.get_type_hints(function)
+    assert typing.get_type_hints(kestrova.Get)["return"] is kestrova.Datasheet
+    assert list(typing.get_type_hints(kestrova.Datasheet)) == list(kestrova.Get("b3"))
+    assert kestrova.Quark._fields == ("generation", "phi_exponent", "mass_mev", "vev_fraction")
 
 
 def test_help_shows_every_signature():

@@ -25,6 +25,7 @@ pip=(
     "hypothesis>=6"
     "mypy>=1.8"
     "pyperf>=2.6"
+    "matplotlib>=3.6"
     # portable wheels: a C++ toolchain that targets old glibc, and the checker
     "ziglang>=0.13"
     "auditwheel>=6.1"

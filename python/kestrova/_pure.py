@@ -2,60 +2,74 @@
 
 The tables below are written out here rather than read from
 ``kestrova._norvel_core``: the native functions are checked against them, so
-they must not share a source of truth. Importing this module costs little and
-loads nothing native.
+they must not share a source of truth. Importing this module loads nothing
+native; its cost is mostly the ``typing`` module, which the runtime
+``Datasheet`` and ``Quark`` types need.
 """
 
 from __future__ import annotations
 
 import math
+from typing import Literal, NamedTuple, TypedDict
 
-TYPE_CHECKING = False
-if TYPE_CHECKING:
-    from typing import Literal, NamedTuple, TypedDict
+#: The provenance of a constant, as the datasheet's "status" shows it.
+Status = Literal["Seed", "Cached", "Pending", "External"]
 
-    Status = Literal["Seed", "Cached", "Pending", "External"]
 
-    class Datasheet(TypedDict):
-        name: str
-        status: Status
-        uncertainty: float | None
-        units: str
-        value: float | None
+class Datasheet(TypedDict):
+    """The datasheet of one constant, as ``Get`` and its native twin return it.
 
-    class Quark(NamedTuple):
-        generation: int
-        phi_exponent: int
-        mass_mev: float
-        vev_fraction: float
+    Its keys come in this order. A pending constant has "value" 0.0; the
+    expression the model holds for it instead is not part of the datasheet
+    (``kestrova get NAME`` shows it).
+    """
 
-else:
-    from collections import namedtuple
+    name: str
+    status: Status
+    uncertainty: float | None
+    units: str
+    value: float | None
 
-    Quark = namedtuple("Quark", "generation phi_exponent mass_mev vev_fraction")
 
-__all__ = ["Get", "list_constants", "list_quarks", "QUARKS"]
+class Quark(NamedTuple):
+    """One of the six quarks: its generation and its rung on the mass ladder."""
 
-# name -> (value, units, status). Pending constants carry their figure only as
-# an expression the registry never evaluates, so their value is 0.0.
-_CONSTANTS: dict[str, tuple[float, str, Status]] = {
-    "b3": (24.0, "dimensionless", "Seed"),
-    "chi_eff": (72.0, "dimensionless", "Seed"),
-    "n_gen": (3.0, "count", "Seed"),
-    "roots_total": (288.0, "count", "Seed"),
-    "visible_sector": (125.0, "count", "Seed"),
-    "sterile_sector": (163.0, "count", "Seed"),
-    "phi": (1.618033988749895, "dimensionless", "Seed"),
-    "gamma_em": (0.5772156649015329, "dimensionless", "Seed"),
-    "jc_constant": (153.0, "count", "Seed"),
-    "logic_closure": (288.0, "count", "Seed"),
-    "v_higgs_mev": (0.0, "MeV", "Pending"),
-    "sterile_check": (0.0, "count", "Pending"),
-    "n_gen_sq": (0.0, "count", "Pending"),
-    "h0_central": (0.0, "km/s/Mpc", "Pending"),
-    "w0_central": (0.0, "dimensionless", "Pending"),
-    "m_tau_mev": (0.0, "MeV", "Pending"),
-    "topo_gen_check": (0.0, "count", "Pending"),
+    #: 1, 2 or 3
+    generation: int
+    #: n, the golden-ratio steps below the top of the ladder
+    phi_exponent: int
+    #: 246220.0 / phi**n, in MeV
+    mass_mev: float
+    #: mass_mev / 246220.0, that is phi**-n
+    vev_fraction: float
+
+
+__all__ = [
+    "Datasheet", "Get", "Quark", "QUARKS", "Status", "expression", "list_constants", "list_quarks",
+]
+
+# name -> (value, units, status, expression). A pending constant carries its
+# figure only as an expression the registry never evaluates: either the
+# decimal text of a number or a derivation over other constants. Its value
+# is 0.0, and the datasheet leaves the expression out.
+_CONSTANTS: dict[str, tuple[float, str, Status, str | None]] = {
+    "b3": (24.0, "dimensionless", "Seed", None),
+    "chi_eff": (72.0, "dimensionless", "Seed", None),
+    "n_gen": (3.0, "count", "Seed", None),
+    "roots_total": (288.0, "count", "Seed", None),
+    "visible_sector": (125.0, "count", "Seed", None),
+    "sterile_sector": (163.0, "count", "Seed", None),
+    "phi": (1.618033988749895, "dimensionless", "Seed", None),
+    "gamma_em": (0.5772156649015329, "dimensionless", "Seed", None),
+    "jc_constant": (153.0, "count", "Seed", None),
+    "logic_closure": (288.0, "count", "Seed", None),
+    "v_higgs_mev": (0.0, "MeV", "Pending", "246220"),
+    "sterile_check": (0.0, "count", "Pending", "roots_total - visible_sector"),
+    "n_gen_sq": (0.0, "count", "Pending", "n_gen * n_gen"),
+    "h0_central": (0.0, "km/s/Mpc", "Pending", "70"),
+    "w0_central": (0.0, "dimensionless", "Pending", "-1"),
+    "m_tau_mev": (0.0, "MeV", "Pending", "1776.86"),
+    "topo_gen_check": (0.0, "count", "Pending", "chi_eff / b3"),
 }
 
 #: The six Standard-Model quarks. ``mass_mev`` is 246220.0 / phi**phi_exponent
@@ -123,7 +137,7 @@ def Get(name: str) -> Datasheet:
     if not key:
         raise ValueError("Get: name must be non-empty")
     try:
-        value, units, status = _CONSTANTS[key]
+        value, units, status, _ = _CONSTANTS[key]
     except KeyError:
         raise KeyError(f"constant `{key}` not found in registry") from None
     return {
@@ -133,6 +147,21 @@ def Get(name: str) -> Datasheet:
         "units": units,
         "value": value if math.isfinite(value) else None,
     }
+
+
+def expression(name: str) -> str | None:
+    """Return the expression a pending constant holds instead of its value.
+
+    That is the decimal text of the model's figure ("246220" for
+    ``v_higgs_mev``) or a derivation over other constants ("n_gen * n_gen"
+    for ``n_gen_sq``), which nothing evaluates. Seed constants have none:
+    the result is ``None``. Raises ``KeyError`` like ``Get`` for an unknown
+    name.
+    """
+    try:
+        return _CONSTANTS[name][3]
+    except KeyError:
+        raise KeyError(f"constant `{name}` not found in registry") from None
 
 
 def datasheet_json(sheet: Datasheet) -> str:

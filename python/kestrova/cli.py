@@ -3,23 +3,25 @@
 Every command reads its data through one set of twins: the native functions
 by default, the pure-Python ones with ``--pure``. Where no pure twin exists
 (the CKM matrix, and the quark figures beyond the names), both modes use the
-same source, so the two modes print the same text.
+same source, so the two modes print the same text. The expressions of
+pending constants, which the native datasheet leaves out, come from the
+package's own table in both modes.
 """
 
 from __future__ import annotations
 
 import argparse
+import difflib
+import json
+import math
 import os
 import sys
-from typing import TYPE_CHECKING, Callable, NamedTuple
+from collections.abc import Callable, Sequence
+from typing import NamedTuple
 
 import kestrova
 from kestrova import _pure
-
-if TYPE_CHECKING:
-    from collections.abc import Sequence
-
-    from kestrova._pure import Datasheet
+from kestrova._pure import Datasheet
 
 DEFAULT_TOL = 1e-12
 
@@ -61,10 +63,26 @@ def _table(header: Sequence[str], rows: Sequence[Sequence[str]], right: int = 0)
     return lines
 
 
+def _expression(name: str) -> str:
+    # The native datasheet leaves a pending constant's expression out; the
+    # package's own copy of the table holds it.
+    return _pure.expression(name) or ""
+
+
+def _sheets(t: Twins) -> list[Datasheet]:
+    return [t.get(name) for name in t.list_constants()]
+
+
 def constants_table(t: Twins) -> list[str]:
-    sheets = [t.get(name) for name in t.list_constants()]
-    rows = [(s["name"], _show(s["value"]), s["units"], s["status"]) for s in sheets]
-    return _table(("name", "value", "units", "status"), rows, right=1)
+    rows = [
+        (s["name"], _show(s["value"]), _expression(s["name"]), s["units"], s["status"])
+        for s in _sheets(t)
+    ]
+    return _table(("name", "value", "expression", "units", "status"), rows, right=1)
+
+
+def _quarks(t: Twins) -> list[dict[str, object]]:
+    return [{"name": name, **_pure.QUARKS[name]._asdict()} for name in t.list_quarks()]
 
 
 def quarks_table(t: Twins) -> list[str]:
@@ -75,19 +93,69 @@ def quarks_table(t: Twins) -> list[str]:
     return _table(("name", "generation", "phi_exponent", "mass_mev"), rows, right=3)
 
 
-def ckm_check(tol: float) -> list[str]:
+def _ckm(tol: float) -> dict[str, object]:
     from kestrova._norvel_core import PyCKMMatrix
 
     matrix = PyCKMMatrix.from_topology()
+    return {"tol": tol, "unitary": matrix.is_unitary(tol), "jarlskog": matrix.jarlskog()}
+
+
+def ckm_check(tol: float) -> list[str]:
+    check = _ckm(tol)
     return [
-        f"unitary within {tol!r}: {'yes' if matrix.is_unitary(tol) else 'no'}",
-        f"Jarlskog invariant J: {matrix.jarlskog()!r}",
+        f"unitary within {tol!r}: {'yes' if check['unitary'] else 'no'}",
+        f"Jarlskog invariant J: {check['jarlskog']!r}",
     ]
+
+
+def _json(value: object) -> list[str]:
+    return [json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False)]
+
+
+def _constants(args: argparse.Namespace, t: Twins) -> list[str]:
+    if args.json:
+        # The same compact text as `get --json`, one datasheet after another.
+        return ["[" + ",".join(map(_pure.datasheet_json, _sheets(t))) + "]"]
+    return constants_table(t)
+
+
+def _quarks_command(args: argparse.Namespace, t: Twins) -> list[str]:
+    return _json(_quarks(t)) if args.json else quarks_table(t)
+
+
+def _ckm_command(args: argparse.Namespace, t: Twins) -> list[str]:
+    return _json(_ckm(args.tol)) if args.json else ckm_check(args.tol)
+
+
+def _plot(args: argparse.Namespace, t: Twins) -> list[str]:
+    from kestrova import plot
+
+    try:
+        rungs = plot.save_ladder(args.output, t.list_quarks())
+    except plot.MissingMatplotlib as exc:
+        raise Failure(str(exc)) from None
+    except OSError as exc:
+        raise Failure(f"cannot write {args.output!r}: {exc.strerror or exc}") from None
+    return [f"wrote {args.output} ({len(rungs)} quarks)"]
+
+
+def suggestions(name: str, known: Sequence[str]) -> list[str]:
+    """The names in ``known`` closest to ``name``, at most three.
+
+    A name that differs only in case or surrounding spaces is the answer on
+    its own; otherwise the nearest spellings, closest first.
+    """
+    folded = name.strip().casefold()
+    same = [k for k in known if k.casefold() == folded]
+    if same:
+        return same
+    lower = {k.casefold(): k for k in known}
+    return [lower[k] for k in difflib.get_close_matches(folded, list(lower), n=3, cutoff=0.6)]
 
 
 def _overview(args: argparse.Namespace, t: Twins) -> list[str]:
     return [
-        f"kestrova {kestrova.__version__}: physical reference data with a fast native core",
+        f"kestrova {kestrova.__version__}: the figures of one physical model, not measured values",
         "",
         "Constants:",
         *constants_table(t),
@@ -97,7 +165,8 @@ def _overview(args: argparse.Namespace, t: Twins) -> list[str]:
         "CKM matrix:",
         *ckm_check(DEFAULT_TOL),
         "",
-        "Commands: constants, get NAME [--json], quarks, ckm [--tol TOL]; see kestrova --help.",
+        "Commands: constants, get NAME, quarks, ckm [--tol TOL], plot -o FILE;"
+        " each takes --json (but plot); see kestrova --help.",
     ]
 
 
@@ -105,10 +174,15 @@ def _get(args: argparse.Namespace, t: Twins) -> list[str]:
     try:
         sheet = t.get(args.name)
     except KeyError as exc:
-        raise Failure(exc.args[0]) from None
+        near = suggestions(args.name, t.list_constants())
+        hint = f"\ndid you mean {' or '.join(near)}?" if near else ""
+        raise Failure(exc.args[0] + hint) from None
     if args.json:
         return [_pure.datasheet_json(sheet)]
     rows = [(key, _show(value)) for key, value in sheet.items()]
+    expression = _pure.expression(sheet["name"])
+    if expression is not None:
+        rows.append(("expression", expression))
     return [f"{key:<12} {value}" for key, value in rows]
 
 
@@ -124,6 +198,30 @@ def _name(text: str) -> str:
     return text
 
 
+def _tol(text: str) -> float:
+    try:
+        tol = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid float value: {text!r}") from None
+    # A NaN tolerance would answer "no" and a negative one could never pass:
+    # neither is a question worth asking.
+    if not (math.isfinite(tol) and tol >= 0.0):
+        raise argparse.ArgumentTypeError(f"must be a finite number >= 0, not {text!r}")
+    return tol
+
+
+def _output(text: str) -> str:
+    from kestrova.plot import FORMATS
+
+    if text.rpartition(".")[2].lower() not in FORMATS or "." not in text:
+        raise argparse.ArgumentTypeError(f"{text!r} must end in .svg, .png or .pdf")
+    return text
+
+
+def _add_json(parser: argparse.ArgumentParser, what: str) -> None:
+    parser.add_argument("--json", action="store_true", help=f"print {what} as one line of JSON")
+
+
 def _add_pure(parser: argparse.ArgumentParser, default: object) -> None:
     parser.add_argument(
         "--pure",
@@ -133,11 +231,12 @@ def _add_pure(parser: argparse.ArgumentParser, default: object) -> None:
     )
 
 
-def _parser() -> argparse.ArgumentParser:
+def build_parser() -> argparse.ArgumentParser:
+    """The parser of the command line; the documentation is generated from it."""
     parser = argparse.ArgumentParser(
         prog="kestrova",
-        description="Physical reference data: named constants, quarks and the CKM matrix. "
-        "Without a command, print an overview.",
+        description="Physical reference data of one model: named constants, the quark mass "
+        "ladder and the CKM matrix. Without a command, print an overview.",
     )
     _add_pure(parser, False)
     parser.add_argument("--version", action="version", version=f"%(prog)s {kestrova.__version__}")
@@ -147,25 +246,60 @@ def _parser() -> argparse.ArgumentParser:
     pure = argparse.ArgumentParser(add_help=False)
     _add_pure(pure, argparse.SUPPRESS)
 
-    sub = commands.add_parser("constants", parents=[pure], help="the table of constants")
-    sub.set_defaults(run=lambda args, t: constants_table(t))
+    def command(name: str, summary: str, description: str) -> argparse.ArgumentParser:
+        return commands.add_parser(name, parents=[pure], help=summary, description=description)
 
-    sub = commands.add_parser("get", parents=[pure], help="one constant's datasheet")
+    sub = command(
+        "constants", "the table of constants",
+        "Show every constant with its value, units and status. A pending constant's "
+        "value is 0.0; the expression column gives the figure or derivation the model "
+        "holds for it instead.",
+    )
+    _add_json(sub, "a list of the datasheets")
+    sub.set_defaults(run=_constants)
+
+    sub = command(
+        "get", "one constant's datasheet",
+        "Show the datasheet of one constant: name, status, uncertainty, units and value, "
+        "and for a pending constant its expression. An unknown name exits with status 1 "
+        "and suggests the closest names.",
+    )
     sub.add_argument("name", type=_name, metavar="NAME", help="the constant's exact name")
     sub.add_argument("--json", action="store_true", help="print the datasheet as compact JSON")
     sub.set_defaults(run=_get)
 
-    sub = commands.add_parser("quarks", parents=[pure], help="the six Standard-Model quarks")
-    sub.set_defaults(run=lambda args, t: quarks_table(t))
+    sub = command(
+        "quarks", "the six Standard-Model quarks",
+        "Show the six quarks with their generation, their golden-ratio exponent n and "
+        "their mass in MeV, 246220 MeV / phi**n.",
+    )
+    _add_json(sub, "a list of the quark records")
+    sub.set_defaults(run=_quarks_command)
 
-    sub = commands.add_parser("ckm", parents=[pure], help="the CKM matrix check and J")
+    sub = command(
+        "ckm", "the CKM matrix check and J",
+        "Show whether each row of the CKM matrix is normalised within a tolerance, "
+        "and its Jarlskog invariant J.",
+    )
     sub.add_argument(
         "--tol",
-        type=float,
+        type=_tol,
         default=DEFAULT_TOL,
-        help=f"tolerance of the row-normalisation test (default {DEFAULT_TOL!r})",
+        help=f"tolerance of the row-normalisation test, a finite number >= 0 "
+        f"(default {DEFAULT_TOL!r})",
     )
-    sub.set_defaults(run=lambda args, t: ckm_check(args.tol))
+    _add_json(sub, "the check and J")
+    sub.set_defaults(run=_ckm_command)
+
+    sub = command(
+        "plot", "draw the quark mass ladder to a file",
+        "Draw the quark mass ladder (log mass against the golden-ratio exponent, each "
+        "quark labelled) to an SVG, PNG or PDF file. Needs matplotlib: "
+        "pip install 'kestrova[plot]'.",
+    )
+    sub.add_argument("-o", "--output", type=_output, required=True, metavar="FILE",
+                     help="the file to write; its suffix (.svg, .png, .pdf) picks the format")
+    sub.set_defaults(run=_plot)
     return parser
 
 
@@ -175,18 +309,20 @@ def _error(message: str) -> None:
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line with ``argv`` (default ``sys.argv[1:]``); return the exit status."""
-    args = _parser().parse_args(argv)
     try:
+        args = build_parser().parse_args(argv)
         lines = args.run(args, twins(args.pure))
         print("\n".join(lines))
         sys.stdout.flush()
     except Failure as exc:
-        _error(str(exc))
+        for line in str(exc).splitlines():
+            _error(line)
         return 1
     except BrokenPipeError:
-        # The reader went away; keep the interpreter from complaining at exit.
+        # The reader has all it wanted (`kestrova | head`): not a failure. The
+        # unwritten rest goes nowhere, so the flush at exit cannot complain.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
+        return 0
     except KeyboardInterrupt:
         return 130
     return 0
