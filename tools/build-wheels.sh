@@ -76,7 +76,7 @@ for entry in "${pythons[@]}"; do
     rm -rf "$fresh"
     "$python" -m venv "$fresh"
     "$fresh/bin/python" -m pip install --quiet --disable-pip-version-check \
-        "$wheel" "pytest>=7" "hypothesis>=6" "mypy>=1.8"
+        "$wheel[test,plot]"  # the suite's needs, as the package declares them
     # From an empty directory, so that nothing of the source tree can be imported.
     (cd "$outside" &&
         "$fresh/bin/python" -c 'import kestrova._norvel_core as m, sys; sys.exit(not m.__file__.startswith(sys.prefix))' &&
