@@ -1,5 +1,7 @@
 """PyFormulasRegistry and py_list_constants."""
 
+from importlib import metadata
+
 import pytest
 
 import kestrova._norvel_core as core
@@ -58,8 +60,8 @@ def test_len_and_truth(registry):
 
 
 def test_version_through_class_and_instance(registry):
-    assert core.PyFormulasRegistry.version() == "2.3.0"
-    assert registry.version() == "2.3.0"
+    assert core.PyFormulasRegistry.version() == metadata.version("kestrova")
+    assert registry.version() == metadata.version("kestrova")
     assert core.PyFormulasRegistry.version() == core.__version__
     assert core.PyFormulasRegistry.version().isascii()
 

@@ -6,6 +6,7 @@ import ctypes
 import gc
 import importlib
 import json
+import math
 import os
 import sys
 from dataclasses import dataclass, field
@@ -13,6 +14,9 @@ from dataclasses import dataclass, field
 import pytest
 
 import kestrova._norvel_core as core
+
+# The interpreter's own wording, as a built-in taking a float says it.
+NOT_REAL = str(pytest.raises(TypeError, math.isfinite, "x").value)
 
 Registry = core.PyFormulasRegistry
 Quarks = core.PyQuarkRegistry
@@ -225,7 +229,7 @@ CASES = {
     "is unitary __float__": Case(lambda: MATRIX.is_unitary(FLOAT_LIKE), watched=[FLOAT_LIKE, FloatLike]),
     "is unitary __index__": Case(lambda: MATRIX.is_unitary(INDEX_LIKE), watched=[INDEX_LIKE, IndexLike]),
     "is unitary str": Case(lambda: MATRIX.is_unitary(B3), TypeError,
-                           "argument 'tol': must be real number, not str", [B3]),
+                           f"argument 'tol': {NOT_REAL}", [B3]),
     "is unitary huge int": Case(lambda: MATRIX.is_unitary(HUGE), OverflowError,
                                 "int too large to convert to float", [HUGE]),
     "is unitary __float__ raises": Case(lambda: MATRIX.is_unitary(RAISING), ZeroDivisionError, "boom",

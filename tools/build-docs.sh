@@ -4,21 +4,22 @@
 # site with every warning an error, then runs the pages' examples as doctests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+python=${PYTHON:-python3}  # a venv's, e.g. build/venvs/3.11/bin/python
 
-python -m pip install --quiet --disable-pip-version-check \
+"$python" -m pip install --quiet --disable-pip-version-check \
     "scikit-build-core>=0.10" "sphinx>=7" "furo" "sphinx-argparse>=0.4" "myst-parser>=2" \
     "matplotlib>=3.6"
 # The same install as tools/run-tests.sh (same flags, so its build is reused):
 # the pages describe this tree.
-KESTROVA_WERROR=ON python -m pip install --quiet --disable-pip-version-check \
+KESTROVA_WERROR=ON "$python" -m pip install --quiet --disable-pip-version-check \
     --no-build-isolation .
 
 rm -rf build/docs
 export MPLBACKEND=Agg
 echo "== docs: html"
-python -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
+"$python" -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
 echo "== docs: examples"
-python -m sphinx -W --keep-going -q -b doctest -d build/docs/doctrees docs build/docs/doctest
+"$python" -m sphinx -W --keep-going -q -b doctest -d build/docs/doctrees docs build/docs/doctest
 tail -n 4 build/docs/doctest/output.txt
 pages=$(find build/docs/html -name '*.html' -not -path '*/_*' | wc -l)
 echo "docs: $pages pages in build/docs/html"

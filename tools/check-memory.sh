@@ -22,7 +22,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 # The interpreter itself, not a launcher script: valgrind must run the real binary.
-python=$(python -c 'import sys; print(sys.executable)')
+# PYTHON names it (the test venv, e.g. build/venvs/3.11/bin/python), else python3.
+python=$("${PYTHON:-python3}" -c 'import sys; print(sys.executable)')
 stages=("$@")
 ((${#stages[@]})) || stages=(asan-core asan-python memcheck tsan-core debug-python fault-injection fuzz)
 
@@ -197,6 +198,10 @@ stage_fuzz() {
         install_into "$site" build/fuzz-module OFF || return 1
     [[ $(nm -D "$site"/kestrova/_norvel_core*.so) == *__sanitizer_cov* ]] ||
         { echo "the module is not instrumented for coverage" >&2; return 1; }
+    # atheris builds its libFuzzer from the clang the module is fuzzed with.
+    "$python" -c 'import atheris' 2>/dev/null ||
+        CLANG_BIN=clang-19 "$python" -m pip install --quiet --disable-pip-version-check \
+            "atheris>=2.3" || return 1
     local runtime
     runtime=$("$python" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so
     mkdir -p "$out/corpus-python"

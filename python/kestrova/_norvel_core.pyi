@@ -16,7 +16,7 @@ __all__ = [
     "__version__",
 ]
 
-__version__: Final = "2.3.0"
+__version__: Final[str]
 
 # One definition for both twins: the package's runtime TypedDict.
 from kestrova._pure import Datasheet as _Datasheet

@@ -6,11 +6,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
-#if __has_include(<sys/random.h>)
-#include <sys/random.h>
-#define NORVEL_HAVE_GETRANDOM 1
-#endif
 
 #include "common/panic.hpp"
 
@@ -101,9 +98,11 @@ std::uint64_t keyed_hash(const HashKey& key, std::string_view bytes) noexcept {
 namespace {
 
 bool read_getrandom([[maybe_unused]] unsigned char* out, [[maybe_unused]] std::size_t len) {
-#ifdef NORVEL_HAVE_GETRANDOM
+// The system call rather than the libc wrapper, which glibc only gained in
+// 2.25: the portable wheels run on older ones.
+#ifdef SYS_getrandom
     while (len > 0) {
-        const ssize_t got = ::getrandom(out, len, 0);
+        const long got = ::syscall(SYS_getrandom, out, len, 0);
         if (got < 0) {
             if (errno == EINTR) continue;
             return false;  // ENOSYS on old kernels: try the device instead

@@ -12,7 +12,7 @@
 
 namespace norvel::py {
 
-inline constexpr const char* kVersion = "2.3.0";
+inline constexpr const char* kVersion = KESTROVA_VERSION;  // from the build
 
 // Each type() creates the class on first request and caches it in `cached`
 // for the rest of the process; creation failures propagate to the caller.

@@ -1,6 +1,6 @@
 #include "pyfacade/errors.hpp"
 
-#include <pthread.h>
+#include <sys/prctl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,8 +37,9 @@ std::string_view project_path(const char* file) {
 }
 
 std::string thread_name() {
+    // prctl names the calling thread on every glibc; the pthread call needs 2.34.
     char name[64] = {};
-    if (pthread_getname_np(pthread_self(), name, sizeof name) == 0 && name[0] != '\0') {
+    if (prctl(PR_GET_NAME, name, 0, 0, 0) == 0 && name[0] != '\0') {
         return name;
     }
     return "<unnamed>";
