@@ -56,8 +56,9 @@ class MissingMatplotlib(ImportError):
 
 
 def _matplotlib() -> Any:
+    # matplotlib is an optional extra: the package type-checks without it too.
     try:
-        import matplotlib
+        import matplotlib  # type: ignore[import-not-found,unused-ignore]
     except ImportError:
         raise MissingMatplotlib(
             "drawing the ladder needs matplotlib: pip install 'kestrova[plot]'"
@@ -109,7 +110,7 @@ def save_ladder(path: str, names: Iterable[str] | None = None) -> list[Rung]:
         raise ValueError(f"cannot write {path!r}: the name must end in .svg, .png or .pdf")
     _matplotlib()
     # A bare Figure needs no GUI backend and leaves pyplot's state alone.
-    from matplotlib.figure import Figure
+    from matplotlib.figure import Figure  # type: ignore[import-not-found,unused-ignore]
 
     figure = Figure(figsize=(8, 5), layout="constrained")
     rungs = draw_ladder(figure.add_subplot(), names)
