@@ -113,7 +113,7 @@ stage_memcheck() {
         --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
         --suppressions=/usr/lib/valgrind/python3.supp --suppressions=tools/valgrind-python.supp \
         --trace-children=yes --trace-children-skip-by-arg='*mypy*' \
-        --trace-children-skip='*/git,*/file,*/ldconfig*,*/uname,*/gcc*,*/cc,*/ld,*/objdump,*/sh,*/dash,*/bash' \
+        --trace-children-skip='*/git,*/file,*/ldconfig*,*/uname,*/gcc*,*/cc,*/ld,*/objdump,*/nm,*/sh,*/dash,*/bash' \
         --log-file="$logs/memcheck.%p.log" \
         "$python" -m pytest -q -p no:cacheprovider || status=$?
     # One log per process. A fork that goes on to exec a program left out
