@@ -15,15 +15,7 @@ root=$PWD
 target=x86_64-linux-gnu.2.17
 plat=manylinux_2_17_x86_64
 
-interpreter() {  # minor version -> an interpreter of that version, or nothing
-    local v=$1 c
-    for c in ${PYTHON:+"$PYTHON"} python3 "python$v" \
-        $(ls -d "$(pyenv root 2>/dev/null || echo /nonexistent)"/versions/"$v".*/bin/python"$v" 2>/dev/null | sort -rV); do
-        c=$(command -v "$c") || continue
-        [[ $("$c" -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null) == "$v" ]] &&
-            { echo "$c"; return; }
-    done
-}
+. tools/lib/interpreter.sh
 
 venv() {  # dir interpreter: a virtual environment with the build and test requirements
     [[ -x $1/bin/python ]] || "$2" -m venv "$1"

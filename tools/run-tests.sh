@@ -9,15 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-interpreter() {  # minor version -> an interpreter of that version, or nothing
-    local v=$1 c
-    for c in ${PYTHON:+"$PYTHON"} python3 "python$v" \
-        $(ls -d "$(pyenv root 2>/dev/null || echo /nonexistent)"/versions/"$v".*/bin/python"$v" 2>/dev/null | sort -rV); do
-        c=$(command -v "$c") || continue
-        [[ $("$c" -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null) == "$v" ]] &&
-            { echo "$c"; return; }
-    done
-}
+. tools/lib/interpreter.sh
 
 bash tools/install-deps.sh
 
