@@ -137,10 +137,7 @@ def Get(name: str) -> Datasheet:
     _utf8(key)  # lone surrogates fail here, before the empty check, as natively
     if not key:
         raise ValueError("Get: name must be non-empty")
-    try:
-        value, units, status, _ = _CONSTANTS[key]
-    except KeyError:
-        raise KeyError(f"constant `{key}` not found in registry") from None
+    value, units, status, _ = _row(key)
     return {
         "name": key,
         "status": status,
@@ -159,8 +156,12 @@ def expression(name: str) -> str | None:
     the result is ``None``. Raises ``KeyError`` like ``Get`` for an unknown
     name.
     """
+    return _row(name)[3]
+
+
+def _row(name: str) -> tuple[float, str, Status, str | None]:
     try:
-        return _CONSTANTS[name][3]
+        return _CONSTANTS[name]
     except KeyError:
         raise KeyError(f"constant `{name}` not found in registry") from None
 

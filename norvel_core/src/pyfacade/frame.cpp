@@ -172,23 +172,14 @@ Ref decode_utf8(std::string_view text) {
     return check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-namespace {
-
-template <typename Texts>
-Ref list_of_str(const Texts& texts) {
+Ref to_python(const std::vector<std::string_view>& texts) {
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(texts.size())));
     for (std::size_t i = 0; i < texts.size(); ++i) {
         // PyList_SET_ITEM steals the new str.
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                        to_python(std::string_view(texts[i])).release());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(texts[i]).release());
     }
     return list;
 }
-
-}  // namespace
-
-Ref to_python(const std::vector<std::string>& texts) { return list_of_str(texts); }
-Ref to_python(const std::vector<std::string_view>& texts) { return list_of_str(texts); }
 
 void fail_registry(const RegistryError& error) { fail(PyExc_KeyError, error.text()); }
 

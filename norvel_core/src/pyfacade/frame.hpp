@@ -101,7 +101,6 @@ inline Ref to_python(std::string_view text) {
     }
     return decode_utf8(text);
 }
-Ref to_python(const std::vector<std::string>& texts);
 Ref to_python(const std::vector<std::string_view>& texts);
 
 [[noreturn]] void fail_registry(const RegistryError& error);
