@@ -47,10 +47,20 @@ CASES = [
     ("PyFormulasRegistry.version()", "Registry.version()", '"2.3.0".lower()', None, 1.6),
     ("jarlskog()", "matrix.jarlskog()", "(1.5).conjugate()", None, 1.5),
     ("is_unitary(0.0)", "matrix.is_unitary(0.0)", 'd.get("phi")', None, 1.2),
-    ('py_get_constant("b3")', 'core.py_get_constant("b3")', "json.loads(text)",
-     'kestrova.Get("b3")', 2.0),
-    ("py_list_constants()", "core.py_list_constants()", "sorted(d)",
-     "kestrova.list_constants()", 5.4),
+    (
+        'py_get_constant("b3")',
+        'core.py_get_constant("b3")',
+        "json.loads(text)",
+        'kestrova.Get("b3")',
+        2.0,
+    ),
+    (
+        "py_list_constants()",
+        "core.py_list_constants()",
+        "sorted(d)",
+        "kestrova.list_constants()",
+        5.4,
+    ),
     ("py_list_quarks()", "core.py_list_quarks()", "sorted(d6)", "kestrova.list_quarks()", 2.1),
     ("PyFormulasRegistry()", "core.PyFormulasRegistry()", "dict(items)", None, 1.45),
     ("PyQuarkRegistry()", "core.PyQuarkRegistry()", "object()", None, 1.5),
@@ -60,6 +70,7 @@ CALLGRIND_CALLS = 2000
 
 
 # ---- in the measured interpreter -------------------------------------------
+
 
 def timers():
     """One calibrated timer per (case, role): each measurement lasts about 10 ms."""
@@ -91,9 +102,21 @@ def memory():
     libc = ctypes.CDLL(None)
 
     class Mallinfo2(ctypes.Structure):
-        _fields_ = [(name, ctypes.c_size_t) for name in
-                    ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
-                     "uordblks", "fordblks", "keepcost")]
+        _fields_ = [
+            (name, ctypes.c_size_t)
+            for name in (
+                "arena",
+                "ordblks",
+                "smblks",
+                "hblks",
+                "hblkhd",
+                "usmblks",
+                "fsmblks",
+                "uordblks",
+                "fordblks",
+                "keepcost",
+            )
+        ]
 
     libc.mallinfo2.restype = Mallinfo2
 
@@ -127,6 +150,7 @@ def count_calls(extra):
 
 # ---- in the managing process -----------------------------------------------
 
+
 def spawn(site, *args, env_extra=None, **kwargs):
     env = dict(os.environ, **(env_extra or {}))
     if site:
@@ -136,8 +160,9 @@ def spawn(site, *args, env_extra=None, **kwargs):
 
 def timings(sites, rounds):
     """Minimum per (build, case, role) over `rounds` interleaved rounds."""
-    workers = [spawn(site, "--worker", stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-               for site in sites]
+    workers = [
+        spawn(site, "--worker", stdin=subprocess.PIPE, stdout=subprocess.PIPE) for site in sites
+    ]
     best = [{} for _ in sites]
     for _ in range(rounds):
         for k, w in enumerate(workers):
@@ -164,9 +189,21 @@ def instructions(site):
         env["PYTHONPATH"] = site
 
     def total(extra):
-        run = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
-                              sys.executable, __file__, "--count-calls", str(extra)],
-                             env=env, check=True, capture_output=True, text=True)
+        run = subprocess.run(
+            [
+                "valgrind",
+                "--tool=callgrind",
+                "--callgrind-out-file=/dev/null",
+                sys.executable,
+                __file__,
+                "--count-calls",
+                str(extra),
+            ],
+            env=env,
+            check=True,
+            capture_output=True,
+            text=True,
+        )
         return int(re.search(r"refs:\s*([\d,]+)", run.stderr).group(1).replace(",", ""))
 
     base = total(-1)
@@ -175,8 +212,7 @@ def instructions(site):
 
 def memory_of(site):
     # Every object through malloc, so the instance itself and the dict count too.
-    proc = spawn(site, "--memory", stdout=subprocess.PIPE,
-                 env_extra={"PYTHONMALLOC": "malloc"})
+    proc = spawn(site, "--memory", stdout=subprocess.PIPE, env_extra={"PYTHONMALLOC": "malloc"})
     out, _ = proc.communicate()
     return json.loads(out)
 
@@ -207,13 +243,16 @@ def main():
 
     import kestrova._norvel_core as core
 
-    print(f"\n{rounds} interleaved rounds, minimum kept; "
-          f"{core.PyFormulasRegistry.__name__} has the machine's shard count. "
-          "ns per call, ratio to the floor, and callgrind's instructions per call (Ir) "
-          "of the whole statement, the interpreter's dispatch included.")
+    print(
+        f"\n{rounds} interleaved rounds, minimum kept; "
+        f"{core.PyFormulasRegistry.__name__} has the machine's shard count. "
+        "ns per call, ratio to the floor, and callgrind's instructions per call (Ir) "
+        "of the whole statement, the interpreter's dispatch included."
+    )
     cols = "".join(f" {n + ' ns':>11} {n + ' x':>9} {n + ' Ir':>10}" for n in names)
-    header = (f"{'entry point':30} {'floor ns':>9} {'floor Ir':>9}{cols} {'target':>7} "
-              f"{'pure ns':>8}")
+    header = (
+        f"{'entry point':30} {'floor ns':>9} {'floor Ir':>9}{cols} {'target':>7} {'pure ns':>8}"
+    )
     print(header)
     print("-" * len(header))
     for i, case in enumerate(CASES):
@@ -224,16 +263,22 @@ def main():
             native = best[k][f"{i}:native"]
             ratio = native / best[k][f"{i}:floor"]
             ir = irs[k].get(i)
-            row += f" {native:11.0f} {ratio:8.2f}x {ir:10.0f}" if ir else f" {native:11.0f} {ratio:8.2f}x {'-':>10}"
+            row += (
+                f" {native:11.0f} {ratio:8.2f}x {ir:10.0f}"
+                if ir
+                else f" {native:11.0f} {ratio:8.2f}x {'-':>10}"
+            )
         pure = best[-1].get(f"{i}:pure")
         over = best[-1][f"{i}:native"] / floor > case[4]
         row += f" {case[4]:6.2f}x {pure:8.0f}" if pure else f" {case[4]:6.2f}x {'-':>8}"
         print(row + ("  (over)" if over else ""))
     print()
     for name, mem in zip(names, mems):
-        print(f"heap per live PyFormulasRegistry ({name}): {mem['registry']:.0f} B; "
-              f"a dict of the same 17 floats: {mem['dict']:.0f} B "
-              "(malloc's in-use bytes over 10^4 live instances, PYTHONMALLOC=malloc)")
+        print(
+            f"heap per live PyFormulasRegistry ({name}): {mem['registry']:.0f} B; "
+            f"a dict of the same 17 floats: {mem['dict']:.0f} B "
+            "(malloc's in-use bytes over 10^4 live instances, PYTHONMALLOC=malloc)"
+        )
 
 
 if __name__ == "__main__":

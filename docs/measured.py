@@ -33,8 +33,13 @@ def draw_comparison(ax):
     ax.plot(xs, [r[2] for r in rows], "s", color="#1f77b4", label="measured (PDG 2022)")
     for x, (_, model, measured, ratio) in zip(xs, rows):
         ax.vlines(x, measured, model, color="0.7", linewidth=1)
-        ax.annotate(f"×{ratio:.3g}", (x, (model * measured) ** 0.5), xytext=(6, 0),
-                    textcoords="offset points", va="center")
+        ax.annotate(
+            f"×{ratio:.3g}",
+            (x, (model * measured) ** 0.5),
+            xytext=(6, 0),
+            textcoords="offset points",
+            va="center",
+        )
     ax.set_xticks(list(xs), [r[0] for r in rows])
     ax.set_xlim(-0.5, len(rows) - 0.2)
     ax.set_yscale("log")

@@ -24,25 +24,79 @@ def ckm():
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda: Registry(1), "PyFormulasRegistry.__new__() takes 0 positional arguments but 1 was given"),
-        (lambda: Registry(1, 2), "PyFormulasRegistry.__new__() takes 0 positional arguments but 2 were given"),
-        (lambda: Registry(x=1), "PyFormulasRegistry.__new__() got an unexpected keyword argument 'x'"),
-        (lambda: Quarks(1), "PyQuarkRegistry.__new__() takes 0 positional arguments but 1 was given"),
+        (
+            lambda: Registry(1),
+            "PyFormulasRegistry.__new__() takes 0 positional arguments but 1 was given",
+        ),
+        (
+            lambda: Registry(1, 2),
+            "PyFormulasRegistry.__new__() takes 0 positional arguments but 2 were given",
+        ),
+        (
+            lambda: Registry(x=1),
+            "PyFormulasRegistry.__new__() got an unexpected keyword argument 'x'",
+        ),
+        (
+            lambda: Quarks(1),
+            "PyQuarkRegistry.__new__() takes 0 positional arguments but 1 was given",
+        ),
         (lambda: Quarks(x=1), "PyQuarkRegistry.__new__() got an unexpected keyword argument 'x'"),
-        (lambda: Registry().get(), "PyFormulasRegistry.get() missing 1 required positional argument: 'name'"),
-        (lambda: Registry().get("a", "b"), "PyFormulasRegistry.get() takes 1 positional arguments but 2 were given"),
-        (lambda: Registry().get("a", name="b"), "PyFormulasRegistry.get() got multiple values for argument 'name'"),
-        (lambda: Registry().get(nam="a"), "PyFormulasRegistry.get() got an unexpected keyword argument 'nam'"),
-        (lambda: Registry().get(5), "argument 'name': 'int' object cannot be converted to 'PyString'"),
-        (lambda: Registry().get(b"phi"), "argument 'name': 'bytes' object cannot be converted to 'PyString'"),
-        (lambda: core.py_get_constant(), "py_get_constant() missing 1 required positional argument: 'name'"),
-        (lambda: core.py_get_constant("a", "b", "c"), "py_get_constant() takes 1 positional arguments but 3 were given"),
-        (lambda: core.py_get_constant(5), "argument 'name': 'int' object cannot be converted to 'PyString'"),
-        (lambda: core.py_get_constant(None), "argument 'name': 'NoneType' object cannot be converted to 'PyString'"),
-        (lambda: ckm().is_unitary(), "PyCKMMatrix.is_unitary() missing 1 required positional argument: 'tol'"),
-        (lambda: ckm().is_unitary(1.0, 2.0), "PyCKMMatrix.is_unitary() takes 1 positional arguments but 2 were given"),
-        (lambda: ckm().is_unitary(0.1, tol=0.1), "PyCKMMatrix.is_unitary() got multiple values for argument 'tol'"),
-        (lambda: ckm().is_unitary(tolerance=0.1), "PyCKMMatrix.is_unitary() got an unexpected keyword argument 'tolerance'"),
+        (
+            lambda: Registry().get(),
+            "PyFormulasRegistry.get() missing 1 required positional argument: 'name'",
+        ),
+        (
+            lambda: Registry().get("a", "b"),
+            "PyFormulasRegistry.get() takes 1 positional arguments but 2 were given",
+        ),
+        (
+            lambda: Registry().get("a", name="b"),
+            "PyFormulasRegistry.get() got multiple values for argument 'name'",
+        ),
+        (
+            lambda: Registry().get(nam="a"),
+            "PyFormulasRegistry.get() got an unexpected keyword argument 'nam'",
+        ),
+        (
+            lambda: Registry().get(5),
+            "argument 'name': 'int' object cannot be converted to 'PyString'",
+        ),
+        (
+            lambda: Registry().get(b"phi"),
+            "argument 'name': 'bytes' object cannot be converted to 'PyString'",
+        ),
+        (
+            lambda: core.py_get_constant(),
+            "py_get_constant() missing 1 required positional argument: 'name'",
+        ),
+        (
+            lambda: core.py_get_constant("a", "b", "c"),
+            "py_get_constant() takes 1 positional arguments but 3 were given",
+        ),
+        (
+            lambda: core.py_get_constant(5),
+            "argument 'name': 'int' object cannot be converted to 'PyString'",
+        ),
+        (
+            lambda: core.py_get_constant(None),
+            "argument 'name': 'NoneType' object cannot be converted to 'PyString'",
+        ),
+        (
+            lambda: ckm().is_unitary(),
+            "PyCKMMatrix.is_unitary() missing 1 required positional argument: 'tol'",
+        ),
+        (
+            lambda: ckm().is_unitary(1.0, 2.0),
+            "PyCKMMatrix.is_unitary() takes 1 positional arguments but 2 were given",
+        ),
+        (
+            lambda: ckm().is_unitary(0.1, tol=0.1),
+            "PyCKMMatrix.is_unitary() got multiple values for argument 'tol'",
+        ),
+        (
+            lambda: ckm().is_unitary(tolerance=0.1),
+            "PyCKMMatrix.is_unitary() got an unexpected keyword argument 'tolerance'",
+        ),
         (lambda: ckm().is_unitary("x"), f"argument 'tol': {NOT_REAL}"),
         (lambda: CKM(), "No constructor defined for PyCKMMatrix"),
         (lambda: CKM(1, x=2), "No constructor defined for PyCKMMatrix"),
@@ -65,7 +119,9 @@ def test_keyword_processing_stops_at_first_failing_keyword():
 def test_keyword_names_that_are_not_utf8_count_as_unexpected():
     with pytest.raises(TypeError) as info:
         Registry().get(**{"\udc80": 1})
-    assert info.value.args == ("PyFormulasRegistry.get() got an unexpected keyword argument '\udc80'",)
+    assert info.value.args == (
+        "PyFormulasRegistry.get() got an unexpected keyword argument '\udc80'",
+    )
 
 
 @pytest.mark.parametrize(
@@ -114,7 +170,10 @@ def test_conversion_type_error_keeps_its_cause():
 
 @pytest.mark.parametrize(
     "tol, error",
-    [(10**400, OverflowError), (type("F", (), {"__float__": lambda s: 1 / 0})(), ZeroDivisionError)],
+    [
+        (10**400, OverflowError),
+        (type("F", (), {"__float__": lambda s: 1 / 0})(), ZeroDivisionError),
+    ],
 )
 def test_other_conversion_errors_pass_through_without_prefix(tol, error):
     with pytest.raises(error) as info:
@@ -185,9 +244,13 @@ class TestPanic:
                 print(type(exc).__name__, exc.args)
             """
         )
-        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        result = subprocess.run(
+            [sys.executable, "-c", script], capture_output=True, text=True, timeout=60
+        )
         assert result.returncode == 0
-        assert result.stdout.strip() == "PanicException ('py_get_constant: name must be non-empty',)"
+        assert (
+            result.stdout.strip() == "PanicException ('py_get_constant: name must be non-empty',)"
+        )
         assert "panicked at norvel_core/src/pyfacade/" in result.stderr
         assert "py_get_constant: name must be non-empty" in result.stderr
 
@@ -203,7 +266,10 @@ class TestPanic:
 
     @pytest.mark.parametrize(
         "arm, error",
-        [("_testcapi.set_nomemory(0, 0)", "MemoryError"), ("sys.setrecursionlimit(depth() + 1)", "RecursionError")],
+        [
+            ("_testcapi.set_nomemory(0, 0)", "MemoryError"),
+            ("sys.setrecursionlimit(depth() + 1)", "RecursionError"),
+        ],
     )
     def test_first_error_of_a_process_raises_instead_of_aborting(self, arm, error):
         script = textwrap.dedent(
@@ -227,7 +293,9 @@ class TestPanic:
                                          core.PyFormulasRegistry, lambda: r.get(nam="b3"))])
             """
         )
-        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        result = subprocess.run(
+            [sys.executable, "-c", script], capture_output=True, text=True, timeout=60
+        )
         assert result.returncode == 0, result.stderr
         assert result.stdout.split()[0] == error
         assert error != "MemoryError" or result.stdout.split() == [error] * 5

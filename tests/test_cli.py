@@ -14,14 +14,30 @@ import kestrova._norvel_core as core
 from kestrova import plot
 from kestrova.cli import build_parser, main
 
-COMMANDS = [[], ["constants"], ["get", "phi"], ["get", "v_higgs_mev", "--json"], ["quarks"],
-            ["ckm"], ["ckm", "--tol", "0"], ["get", "n_gen_sq"], ["constants", "--json"],
-            ["quarks", "--json"], ["ckm", "--json", "--tol", "1"]]
+COMMANDS = [
+    [],
+    ["constants"],
+    ["get", "phi"],
+    ["get", "v_higgs_mev", "--json"],
+    ["quarks"],
+    ["ckm"],
+    ["ckm", "--tol", "0"],
+    ["get", "n_gen_sq"],
+    ["constants", "--json"],
+    ["quarks", "--json"],
+    ["ckm", "--json", "--tol", "1"],
+]
 # What each pending constant holds instead of a value, written out here so
 # that the package's copy is checked, not restated.
-EXPRESSIONS = {"v_higgs_mev": "246220", "sterile_check": "roots_total - visible_sector",
-               "n_gen_sq": "n_gen * n_gen", "h0_central": "70", "w0_central": "-1",
-               "m_tau_mev": "1776.86", "topo_gen_check": "chi_eff / b3"}
+EXPRESSIONS = {
+    "v_higgs_mev": "246220",
+    "sterile_check": "roots_total - visible_sector",
+    "n_gen_sq": "n_gen * n_gen",
+    "h0_central": "70",
+    "w0_central": "-1",
+    "m_tau_mev": "1776.86",
+    "topo_gen_check": "chi_eff / b3",
+}
 
 
 def run(capsys, argv):
@@ -45,15 +61,23 @@ def test_pure_twins_print_the_same(capsys, argv):
 def test_constants_table(capsys):
     _, out, _ = run(capsys, ["constants"])
     lines = out.splitlines()
-    assert lines[0] == ("name                         value  expression                    units"
-                        "          status")
-    assert lines[1] == ("b3                            24.0                                "
-                        "dimensionless  Seed")
-    assert lines[15] == ("v_higgs_mev                    0.0  246220                        MeV"
-                         "            Pending")
+    assert lines[0] == (
+        "name                         value  expression                    units          status"
+    )
+    assert lines[1] == (
+        "b3                            24.0                                dimensionless  Seed"
+    )
+    assert lines[15] == (
+        "v_higgs_mev                    0.0  246220                        MeV            Pending"
+    )
     assert [re.split(r"\s{2,}", line) for line in lines[1:]] == [
-        [s["name"], repr(s["value"]), *filter(None, [EXPRESSIONS.get(s["name"])]), s["units"],
-         s["status"]]
+        [
+            s["name"],
+            repr(s["value"]),
+            *filter(None, [EXPRESSIONS.get(s["name"])]),
+            s["units"],
+            s["status"],
+        ]
         for s in map(core.py_get_constant, core.py_list_constants())
     ]
 
@@ -79,8 +103,10 @@ def test_get(capsys):
         "value        24.0\n"
     )
     _, out, _ = run(capsys, ["get", "phi", "--json"])
-    assert out == ('{"name":"phi","status":"Seed","uncertainty":null,"units":"dimensionless",'
-                   '"value":1.618033988749895}\n')
+    assert out == (
+        '{"name":"phi","status":"Seed","uncertainty":null,"units":"dimensionless",'
+        '"value":1.618033988749895}\n'
+    )
     assert json.loads(out) == core.py_get_constant("phi")
     _, out, _ = run(capsys, ["get", "n_gen_sq"])
     assert out.endswith("value        0.0\nexpression   n_gen * n_gen\n")
@@ -90,9 +116,19 @@ def test_get(capsys):
     "argv, expected",
     [
         (["constants"], [core.py_get_constant(n) for n in core.py_list_constants()]),
-        (["quarks"], [{"name": n, "generation": q.generation, "phi_exponent": q.phi_exponent,
-                       "mass_mev": q.mass_mev, "vev_fraction": q.vev_fraction}
-                      for n, q in sorted(kestrova._pure.QUARKS.items())]),
+        (
+            ["quarks"],
+            [
+                {
+                    "name": n,
+                    "generation": q.generation,
+                    "phi_exponent": q.phi_exponent,
+                    "mass_mev": q.mass_mev,
+                    "vev_fraction": q.vev_fraction,
+                }
+                for n, q in sorted(kestrova._pure.QUARKS.items())
+            ],
+        ),
         (["ckm"], {"tol": 1e-12, "unitary": True, "jarlskog": 0.0}),
         (["ckm", "--tol", "0"], {"tol": 0.0, "unitary": True, "jarlskog": 0.0}),
     ],
@@ -110,24 +146,55 @@ def test_json_forms(capsys, argv, expected):
 @pytest.mark.parametrize(
     "argv, status, message",
     [
-        (["get", "B3"], 1, "kestrova: constant `B3` not found in registry\n"
-                           "kestrova: did you mean b3?\n"),
-        (["get", " phi"], 1, "kestrova: constant ` phi` not found in registry\n"
-                             "kestrova: did you mean phi?\n"),
-        (["get", "n_gen_s"], 1, "kestrova: constant `n_gen_s` not found in registry\n"
-                                "kestrova: did you mean n_gen_sq or n_gen?\n"),
+        (
+            ["get", "B3"],
+            1,
+            "kestrova: constant `B3` not found in registry\nkestrova: did you mean b3?\n",
+        ),
+        (
+            ["get", " phi"],
+            1,
+            "kestrova: constant ` phi` not found in registry\nkestrova: did you mean phi?\n",
+        ),
+        (
+            ["get", "n_gen_s"],
+            1,
+            "kestrova: constant `n_gen_s` not found in registry\n"
+            "kestrova: did you mean n_gen_sq or n_gen?\n",
+        ),
         (["get", "xyzzy"], 1, "kestrova: constant `xyzzy` not found in registry\n"),
         (["get", ""], 2, "kestrova get: error: argument NAME: the name must be non-empty\n"),
-        (["get", "\udcff"], 2,
-         "kestrova get: error: argument NAME: the name '\\udcff' is not valid UTF-8\n"),
+        (
+            ["get", "\udcff"],
+            2,
+            "kestrova get: error: argument NAME: the name '\\udcff' is not valid UTF-8\n",
+        ),
         (["get"], 2, "kestrova get: error: the following arguments are required: NAME\n"),
-        (["ckm", "--tol", "x"], 2, "kestrova ckm: error: argument --tol: invalid float value: 'x'\n"),
-        *[(["ckm", f"--tol={tol}"], 2, "kestrova ckm: error: argument --tol: must be a finite "
-           f"number >= 0, not '{tol}'\n") for tol in ["-1e-12", "nan", "inf", "-0.5"]],
-        (["plot", "-o", "ladder.txt"], 2, "kestrova plot: error: argument -o/--output: "
-                                          "'ladder.txt' must end in .svg, .png or .pdf\n"),
-        (["nope"], 2, "kestrova: error: argument COMMAND: invalid choice: 'nope' "
-                      "(choose from 'constants', 'get', 'quarks', 'ckm', 'plot')\n"),
+        (
+            ["ckm", "--tol", "x"],
+            2,
+            "kestrova ckm: error: argument --tol: invalid float value: 'x'\n",
+        ),
+        *[
+            (
+                ["ckm", f"--tol={tol}"],
+                2,
+                f"kestrova ckm: error: argument --tol: must be a finite number >= 0, not '{tol}'\n",
+            )
+            for tol in ["-1e-12", "nan", "inf", "-0.5"]
+        ],
+        (
+            ["plot", "-o", "ladder.txt"],
+            2,
+            "kestrova plot: error: argument -o/--output: "
+            "'ladder.txt' must end in .svg, .png or .pdf\n",
+        ),
+        (
+            ["nope"],
+            2,
+            "kestrova: error: argument COMMAND: invalid choice: 'nope' "
+            "(choose from 'constants', 'get', 'quarks', 'ckm', 'plot')\n",
+        ),
     ],
 )
 def test_errors(capsys, mode, argv, status, message):
@@ -167,8 +234,9 @@ def test_entry_points(command):
     assert ok.stdout.splitlines()[-1] == "value        3.0"
     bad = subprocess.run([*command, "get", "N_GEN"], capture_output=True, text=True)
     assert (bad.returncode, bad.stdout) == (1, "")
-    assert bad.stderr == ("kestrova: constant `N_GEN` not found in registry\n"
-                          "kestrova: did you mean n_gen?\n")
+    assert bad.stderr == (
+        "kestrova: constant `N_GEN` not found in registry\nkestrova: did you mean n_gen?\n"
+    )
 
 
 @pytest.mark.parametrize("argv", [[], ["ckm", "--help"]], ids=" ".join)
@@ -176,8 +244,12 @@ def test_closed_pipe_ends_quietly(argv):
     read, write = os.pipe()
     os.close(read)  # like `kestrova | head -n 1` once head has exited
     with os.fdopen(write, "wb") as stdout:
-        done = subprocess.run([sys.executable, "-m", "kestrova", *argv], stdout=stdout,
-                              stderr=subprocess.PIPE, text=True)
+        done = subprocess.run(
+            [sys.executable, "-m", "kestrova", *argv],
+            stdout=stdout,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
     assert (done.returncode, done.stderr) == (0, "")
 
 
@@ -199,8 +271,13 @@ def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
     assert sorted(t.get_text() for t in ax.texts) == sorted(kestrova.list_quarks())
     assert ax.get_yscale() == "log"
     assert run(capsys, ["plot", "-o", str(tmp_path / "l.svg")])[:2] == (
-        0, f"wrote {tmp_path / 'l.svg'} (6 quarks)\n")
+        0,
+        f"wrote {tmp_path / 'l.svg'} (6 quarks)\n",
+    )
     assert (tmp_path / "l.svg").read_text().startswith("<?xml")
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     assert run(capsys, ["plot", "-o", str(tmp_path / "m.png")]) == (
-        1, "", "kestrova: drawing the ladder needs matplotlib: pip install 'kestrova[plot]'\n")
+        1,
+        "",
+        "kestrova: drawing the ladder needs matplotlib: pip install 'kestrova[plot]'\n",
+    )

@@ -7,17 +7,43 @@ import pytest
 import kestrova._norvel_core as core
 
 NAMES = [
-    "b3", "chi_eff", "gamma_em", "h0_central", "jc_constant", "logic_closure", "m_tau_mev",
-    "n_gen", "n_gen_sq", "phi", "roots_total", "sterile_check", "sterile_sector",
-    "topo_gen_check", "v_higgs_mev", "visible_sector", "w0_central",
+    "b3",
+    "chi_eff",
+    "gamma_em",
+    "h0_central",
+    "jc_constant",
+    "logic_closure",
+    "m_tau_mev",
+    "n_gen",
+    "n_gen_sq",
+    "phi",
+    "roots_total",
+    "sterile_check",
+    "sterile_sector",
+    "topo_gen_check",
+    "v_higgs_mev",
+    "visible_sector",
+    "w0_central",
 ]
 VALUES = {
-    "b3": 24.0, "chi_eff": 72.0, "n_gen": 3.0, "roots_total": 288.0, "visible_sector": 125.0,
-    "sterile_sector": 163.0, "phi": 1.618033988749895, "gamma_em": 0.5772156649015329,
-    "jc_constant": 153.0, "logic_closure": 288.0,
+    "b3": 24.0,
+    "chi_eff": 72.0,
+    "n_gen": 3.0,
+    "roots_total": 288.0,
+    "visible_sector": 125.0,
+    "sterile_sector": 163.0,
+    "phi": 1.618033988749895,
+    "gamma_em": 0.5772156649015329,
+    "jc_constant": 153.0,
+    "logic_closure": 288.0,
     # pending entries hold no value of their own
-    "v_higgs_mev": 0.0, "sterile_check": 0.0, "n_gen_sq": 0.0, "h0_central": 0.0,
-    "w0_central": 0.0, "m_tau_mev": 0.0, "topo_gen_check": 0.0,
+    "v_higgs_mev": 0.0,
+    "sterile_check": 0.0,
+    "n_gen_sq": 0.0,
+    "h0_central": 0.0,
+    "w0_central": 0.0,
+    "m_tau_mev": 0.0,
+    "topo_gen_check": 0.0,
 }
 
 
@@ -34,7 +60,9 @@ def test_get_returns_the_stored_value_as_float(registry, name):
     assert registry.get(name=name).hex() == value.hex()
 
 
-@pytest.mark.parametrize("name", ["", "B3", " b3", "b3 ", "N_GEN", "phí", "`phi`", "b3\x00", "ph\u0131"])
+@pytest.mark.parametrize(
+    "name", ["", "B3", " b3", "b3 ", "N_GEN", "phí", "`phi`", "b3\x00", "ph\u0131"]
+)
 def test_unknown_names_raise_key_error_with_the_registry_text(registry, name):
     with pytest.raises(KeyError) as info:
         registry.get(name)

@@ -10,15 +10,25 @@ import pytest
 import kestrova._norvel_core as core
 
 SEED = {
-    "b3": (24.0, "dimensionless"), "chi_eff": (72.0, "dimensionless"), "n_gen": (3.0, "count"),
-    "roots_total": (288.0, "count"), "visible_sector": (125.0, "count"),
-    "sterile_sector": (163.0, "count"), "phi": (1.618033988749895, "dimensionless"),
-    "gamma_em": (0.5772156649015329, "dimensionless"), "jc_constant": (153.0, "count"),
+    "b3": (24.0, "dimensionless"),
+    "chi_eff": (72.0, "dimensionless"),
+    "n_gen": (3.0, "count"),
+    "roots_total": (288.0, "count"),
+    "visible_sector": (125.0, "count"),
+    "sterile_sector": (163.0, "count"),
+    "phi": (1.618033988749895, "dimensionless"),
+    "gamma_em": (0.5772156649015329, "dimensionless"),
+    "jc_constant": (153.0, "count"),
     "logic_closure": (288.0, "count"),
 }
 PENDING = {
-    "v_higgs_mev": "MeV", "sterile_check": "count", "n_gen_sq": "count", "h0_central": "km/s/Mpc",
-    "w0_central": "dimensionless", "m_tau_mev": "MeV", "topo_gen_check": "count",
+    "v_higgs_mev": "MeV",
+    "sterile_check": "count",
+    "n_gen_sq": "count",
+    "h0_central": "km/s/Mpc",
+    "w0_central": "dimensionless",
+    "m_tau_mev": "MeV",
+    "topo_gen_check": "count",
 }
 TEXTS = {
     "b3": '{"name":"b3","status":"Seed","uncertainty":null,"units":"dimensionless","value":24.0}',
@@ -68,7 +78,13 @@ def test_exact_text_handed_to_json_loads(captured_loads, name):
 
 def test_b3_datasheet():
     sheet = core.py_get_constant("b3")
-    assert sheet == {"name": "b3", "status": "Seed", "uncertainty": None, "units": "dimensionless", "value": 24.0}
+    assert sheet == {
+        "name": "b3",
+        "status": "Seed",
+        "uncertainty": None,
+        "units": "dimensionless",
+        "value": 24.0,
+    }
     assert type(sheet["value"]) is float
 
 
@@ -90,7 +106,9 @@ def test_unknown_names_raise_key_error(name):
 
 
 def test_type_error_comes_before_the_empty_check():
-    with pytest.raises(TypeError, match="^argument 'name': 'int' object cannot be converted to 'PyString'$"):
+    with pytest.raises(
+        TypeError, match="^argument 'name': 'int' object cannot be converted to 'PyString'$"
+    ):
         core.py_get_constant(0)
 
 
@@ -149,7 +167,9 @@ def test_panic_from_python_code_resumes_as_a_new_panic():
             print(type(exc) is Panic, exc is original, exc.args)
         """
     )
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    result = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, timeout=60
+    )
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "True False ('raised by loads',)"
     assert "Traceback" in result.stderr and "raised by loads" in result.stderr

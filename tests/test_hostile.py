@@ -249,8 +249,16 @@ class TypeErrorSubclass(TypeError):
     """Not exactly TypeError: it must not be renamed."""
 
 
-RAISED = [ValueError, TypeError, TypeErrorSubclass, ZeroDivisionError, OverflowError,
-          RuntimeError, KeyError, Hostile]
+RAISED = [
+    ValueError,
+    TypeError,
+    TypeErrorSubclass,
+    ZeroDivisionError,
+    OverflowError,
+    RuntimeError,
+    KeyError,
+    Hostile,
+]
 
 
 class FloatSubclass(float):
@@ -295,46 +303,109 @@ def numeric(dunder, behaviour, payload, cause):
 
 
 surrogates = st.text(st.characters(codec=None, exclude_categories=[]), max_size=8)
-short_text = st.one_of(st.text(max_size=12), surrogates, st.sampled_from(["", "\x00", "b3\x00", "φ", "B3"]))
+short_text = st.one_of(
+    st.text(max_size=12), surrogates, st.sampled_from(["", "\x00", "b3\x00", "φ", "B3"])
+)
 long_text = st.builds(operator.mul, st.text(min_size=1, max_size=3), st.integers(1_000, 200_000))
 
 floats = st.one_of(
     st.floats(),
-    st.sampled_from([0.0, -0.0, math.inf, -math.inf, math.nan, 5e-324, -5e-324,
-                     2.2250738585072014e-308, -1.0, 1.7976931348623157e308]),
+    st.sampled_from(
+        [
+            0.0,
+            -0.0,
+            math.inf,
+            -math.inf,
+            math.nan,
+            5e-324,
+            -5e-324,
+            2.2250738585072014e-308,
+            -1.0,
+            1.7976931348623157e308,
+        ]
+    ),
 )
-big_ints = st.builds(operator.mul, st.sampled_from([1, -1]),
-                     st.builds(operator.pow, st.just(2), st.integers(1024, 4000)))
+big_ints = st.builds(
+    operator.mul,
+    st.sampled_from([1, -1]),
+    st.builds(operator.pow, st.just(2), st.integers(1024, 4000)),
+)
 
 scalars = st.one_of(
-    st.none(), st.booleans(), st.integers(), big_ints, floats, st.complex_numbers(),
-    st.binary(max_size=8), st.builds(bytearray, st.binary(max_size=8)),
-    st.builds(memoryview, st.binary(max_size=8)), short_text,
-    st.decimals(), st.fractions(), st.builds(FloatSubclass, floats),
-    st.sampled_from([
-        Ellipsis, NotImplemented, object(), int, str, type, Registry, CKM, len, sys, math.sqrt,
-        range(3), slice(1, 2), ValueError("x"), decimal.Decimal("sNaN"),
-        fractions.Fraction(1, 3), REGISTRY, MATRIX, Quarks(), REGISTRY.get, core.py_get_constant,
-    ]),
+    st.none(),
+    st.booleans(),
+    st.integers(),
+    big_ints,
+    floats,
+    st.complex_numbers(),
+    st.binary(max_size=8),
+    st.builds(bytearray, st.binary(max_size=8)),
+    st.builds(memoryview, st.binary(max_size=8)),
+    short_text,
+    st.decimals(),
+    st.fractions(),
+    st.builds(FloatSubclass, floats),
+    st.sampled_from(
+        [
+            Ellipsis,
+            NotImplemented,
+            object(),
+            int,
+            str,
+            type,
+            Registry,
+            CKM,
+            len,
+            sys,
+            math.sqrt,
+            range(3),
+            slice(1, 2),
+            ValueError("x"),
+            decimal.Decimal("sNaN"),
+            fractions.Fraction(1, 3),
+            REGISTRY,
+            MATRIX,
+            Quarks(),
+            REGISTRY.get,
+            core.py_get_constant,
+        ]
+    ),
 )
 
 anything = st.recursive(
     scalars,
     lambda inner: st.one_of(
-        st.lists(inner, max_size=3), st.tuples(inner), st.dictionaries(short_text, inner, max_size=3),
-        st.frozensets(st.integers(), max_size=3), st.builds(set, st.lists(st.integers(), max_size=3)),
-        st.builds(numeric, st.sampled_from(["__float__", "__index__"]), st.just("return"), inner,
-                  st.just(False)),
+        st.lists(inner, max_size=3),
+        st.tuples(inner),
+        st.dictionaries(short_text, inner, max_size=3),
+        st.frozensets(st.integers(), max_size=3),
+        st.builds(set, st.lists(st.integers(), max_size=3)),
+        st.builds(
+            numeric,
+            st.sampled_from(["__float__", "__index__"]),
+            st.just("return"),
+            inner,
+            st.just(False),
+        ),
     ),
     max_leaves=4,
 )
 
 hostile_numbers = st.one_of(
-    st.builds(numeric, st.sampled_from(["__float__", "__index__"]), st.just("return"),
-              st.one_of(floats, st.integers(), big_ints, st.builds(FloatSubclass, floats), anything),
-              st.just(False)),
-    st.builds(numeric, st.sampled_from(["__float__", "__index__"]), st.just("raise"),
-              st.sampled_from(RAISED), st.booleans()),
+    st.builds(
+        numeric,
+        st.sampled_from(["__float__", "__index__"]),
+        st.just("return"),
+        st.one_of(floats, st.integers(), big_ints, st.builds(FloatSubclass, floats), anything),
+        st.just(False),
+    ),
+    st.builds(
+        numeric,
+        st.sampled_from(["__float__", "__index__"]),
+        st.just("raise"),
+        st.sampled_from(RAISED),
+        st.booleans(),
+    ),
 )
 
 names = st.one_of(
@@ -342,14 +413,18 @@ names = st.one_of(
     st.builds(StrSubclass, st.sampled_from(NAMES + ["", "nope"])),
     st.builds(PlainStrSubclass, short_text),
     st.builds(operator.add, st.sampled_from(NAMES), st.sampled_from(["\x00", " ", "\ud800", "é"])),
-    short_text, long_text, anything,
+    short_text,
+    long_text,
+    anything,
 )
 tolerances = st.one_of(floats, st.integers(), big_ints, st.booleans(), hostile_numbers, anything)
 
 keywords = st.one_of(
     st.sampled_from(["name", "tol", "nam", "x", "\udc80", "name\x00", "名前"]),
     st.builds(PlainStrSubclass, st.sampled_from(["name", "tol", "\udc80"])),
-    st.builds(type("LoudKey", (str,), {"__str__": lambda self: "loud"}), st.sampled_from(["name", "zz"])),
+    st.builds(
+        type("LoudKey", (str,), {"__str__": lambda self: "loud"}), st.sampled_from(["name", "zz"])
+    ),
     surrogates,
 )
 
@@ -358,7 +433,9 @@ def calls(values, parameter):
     """(args, kwargs): mostly one well-placed argument, sometimes anything at all."""
     positional = st.tuples(st.tuples(values), st.just({}))
     keyword = st.tuples(st.just(()), st.fixed_dictionaries({parameter: values}))
-    wild = st.tuples(st.lists(values, max_size=3).map(tuple), st.dictionaries(keywords, values, max_size=3))
+    wild = st.tuples(
+        st.lists(values, max_size=3).map(tuple), st.dictionaries(keywords, values, max_size=3)
+    )
     return st.one_of(positional, positional, keyword, wild)
 
 
@@ -373,15 +450,20 @@ def receivers(instance):
 @given(calls(names, "name"))
 def test_get(call):
     args, kwargs = call
-    assert_same(outcome(lambda: REGISTRY.get(*args, **kwargs)), outcome(lambda: model_get(args, kwargs)))
+    assert_same(
+        outcome(lambda: REGISTRY.get(*args, **kwargs)), outcome(lambda: model_get(args, kwargs))
+    )
 
 
 @hostile
 @given(receivers(REGISTRY), calls(names, "name"))
 def test_unbound_get(receiver, call):
     args, kwargs = call
-    expected = (outcome(lambda: model_get(args, kwargs)) if type(receiver) is Registry
-                else descriptor_error("get", Registry, receiver))
+    expected = (
+        outcome(lambda: model_get(args, kwargs))
+        if type(receiver) is Registry
+        else descriptor_error("get", Registry, receiver)
+    )
     assert_same(outcome(lambda: Registry.get(receiver, *args, **kwargs)), expected)
 
 
@@ -389,8 +471,10 @@ def test_unbound_get(receiver, call):
 @given(calls(names, "name"))
 def test_get_constant(panic_exception, call):
     args, kwargs = call
-    assert_same(outcome(lambda: core.py_get_constant(*args, **kwargs)),
-                outcome(lambda: model_get_constant(args, kwargs, panic_exception)))
+    assert_same(
+        outcome(lambda: core.py_get_constant(*args, **kwargs)),
+        outcome(lambda: model_get_constant(args, kwargs, panic_exception)),
+    )
 
 
 @hostile
@@ -411,8 +495,11 @@ def test_unbound_is_unitary(receiver, call):
     args, kwargs = call
     with warnings.catch_warnings():
         warnings.simplefilter("error", DeprecationWarning)
-        expected = (outcome(lambda: model_is_unitary(args, kwargs)) if type(receiver) is CKM
-                    else descriptor_error("is_unitary", CKM, receiver))
+        expected = (
+            outcome(lambda: model_is_unitary(args, kwargs))
+            if type(receiver) is CKM
+            else descriptor_error("is_unitary", CKM, receiver)
+        )
         actual = outcome(lambda: CKM.is_unitary(receiver, *args, **kwargs))
     assert_same(actual, expected)
 
@@ -420,20 +507,33 @@ def test_unbound_is_unitary(receiver, call):
 @hostile
 @given(st.lists(anything, max_size=3).map(tuple), st.dictionaries(keywords, anything, max_size=3))
 def test_constructors(args, kwargs):
-    for cls, display in [(Registry, "PyFormulasRegistry.__new__()"), (Quarks, "PyQuarkRegistry.__new__()")]:
+    for cls, display in [
+        (Registry, "PyFormulasRegistry.__new__()"),
+        (Quarks, "PyQuarkRegistry.__new__()"),
+    ]:
         expected = outcome(lambda: parse(display, [], args, kwargs))
         actual = outcome(lambda: cls(*args, **kwargs))
         if expected == {}:
             assert type(actual) is cls and len(actual) == (17 if cls is Registry else 0)
         else:
             assert_same(actual, expected)
-    assert_same(outcome(lambda: CKM(*args, **kwargs)),
-                Raises(TypeError, ("No constructor defined for PyCKMMatrix",)))
+    assert_same(
+        outcome(lambda: CKM(*args, **kwargs)),
+        Raises(TypeError, ("No constructor defined for PyCKMMatrix",)),
+    )
 
 
 NO_ARGUMENTS = [
-    ("kestrova._norvel_core.py_list_constants()", lambda *a, **k: core.py_list_constants(*a, **k), NAMES),
-    ("kestrova._norvel_core.py_list_quarks()", lambda *a, **k: core.py_list_quarks(*a, **k), QUARKS),
+    (
+        "kestrova._norvel_core.py_list_constants()",
+        lambda *a, **k: core.py_list_constants(*a, **k),
+        NAMES,
+    ),
+    (
+        "kestrova._norvel_core.py_list_quarks()",
+        lambda *a, **k: core.py_list_quarks(*a, **k),
+        QUARKS,
+    ),
     ("PyFormulasRegistry.version()", lambda *a, **k: Registry.version(*a, **k), VERSION),
     ("PyFormulasRegistry.version()", lambda *a, **k: REGISTRY.version(*a, **k), VERSION),
     ("PyCKMMatrix.jarlskog()", lambda *a, **k: MATRIX.jarlskog(*a, **k), 0.0),
@@ -443,15 +543,20 @@ NO_ARGUMENTS = [
 
 
 @hostile
-@given(st.sampled_from(NO_ARGUMENTS), st.lists(anything, max_size=3).map(tuple),
-       st.dictionaries(keywords, anything, max_size=2))
+@given(
+    st.sampled_from(NO_ARGUMENTS),
+    st.lists(anything, max_size=3).map(tuple),
+    st.dictionaries(keywords, anything, max_size=2),
+)
 def test_entries_without_arguments(entry, args, kwargs):
     display, call, result = entry
     actual = outcome(lambda: call(*args, **kwargs))
     if kwargs:
         assert_same(actual, Raises(TypeError, (f"{display} takes no keyword arguments",)))
     elif args:
-        assert_same(actual, Raises(TypeError, (f"{display} takes no arguments ({len(args)} given)",)))
+        assert_same(
+            actual, Raises(TypeError, (f"{display} takes no arguments ({len(args)} given)",))
+        )
     elif result is CKM:
         assert type(actual) is CKM and actual is not MATRIX and actual.jarlskog() == 0.0
     else:
@@ -472,8 +577,9 @@ def test_length_slot(entry, receiver):
     if type(receiver) is cls:
         expected = length
     else:
-        expected = refusal([str.__len__, bytes.__len__], receiver,
-                           ("__len__", f"builtins.{cls.__name__}"))
+        expected = refusal(
+            [str.__len__, bytes.__len__], receiver, ("__len__", f"builtins.{cls.__name__}")
+        )
     assert_same(outcome(lambda: cls.__len__(receiver)), expected)
 
 
@@ -522,16 +628,36 @@ def converted(value):
         (index_returning(-(10**300)), False),
         (decimal.Decimal("1e-400"), True),
         (fractions.Fraction(-1, 3), False),
-        *[(value, converted(value)) for value in [
-            10**400, -(10**400), index_returning(10**400), decimal.Decimal("sNaN"), "0.5", None, 1j,
-            float_returning("0.5"), float_returning(1), index_returning(0.5),
-        ]],
-        (numeric("__float__", "raise", ValueError, False), Raises(ValueError, ("from hostile number",))),
-        (numeric("__float__", "raise", TypeErrorSubclass, False),
-         Raises(TypeErrorSubclass, ("from hostile number",))),
+        *[
+            (value, converted(value))
+            for value in [
+                10**400,
+                -(10**400),
+                index_returning(10**400),
+                decimal.Decimal("sNaN"),
+                "0.5",
+                None,
+                1j,
+                float_returning("0.5"),
+                float_returning(1),
+                index_returning(0.5),
+            ]
+        ],
+        (
+            numeric("__float__", "raise", ValueError, False),
+            Raises(ValueError, ("from hostile number",)),
+        ),
+        (
+            numeric("__float__", "raise", TypeErrorSubclass, False),
+            Raises(TypeErrorSubclass, ("from hostile number",)),
+        ),
         (numeric("__index__", "raise", Hostile, False), Raises(Hostile, ("from hostile number",))),
-        (numeric("__float__", "raise", TypeError, True),
-         Raises(TypeError, ("argument 'tol': from hostile number",), (ValueError, ("the root",)))),
+        (
+            numeric("__float__", "raise", TypeError, True),
+            Raises(
+                TypeError, ("argument 'tol': from hostile number",), (ValueError, ("the root",))
+            ),
+        ),
     ],
     ids=label,
 )
@@ -557,13 +683,31 @@ def test_float_subclass_returned_by_dunder_float_warns_and_is_used():
         ("φ", Raises(KeyError, ("constant `φ` not found in registry",))),
         ("b3" * 500_000, Raises(KeyError, (f"constant `{'b3' * 500_000}` not found in registry",))),
         ("\ud800", Raises(UnicodeEncodeError, ("utf-8", "\ud800", 0, 1, "surrogates not allowed"))),
-        ("phi\udfff", Raises(UnicodeEncodeError, ("utf-8", "phi\udfff", 3, 4, "surrogates not allowed"))),
+        (
+            "phi\udfff",
+            Raises(UnicodeEncodeError, ("utf-8", "phi\udfff", 3, 4, "surrogates not allowed")),
+        ),
         (StrSubclass("phi"), 1.618033988749895),
         (StrSubclass(""), Raises(KeyError, ("constant `` not found in registry",))),
-        (b"b3", Raises(TypeError, ("argument 'name': 'bytes' object cannot be converted to 'PyString'",))),
-        (StrSubclass, Raises(TypeError, ("argument 'name': 'type' object cannot be converted to 'PyString'",))),
-        (numeric("__index__", "return", 1, False),
-         Raises(TypeError, ("argument 'name': 'HostileIndex' object cannot be converted to 'PyString'",))),
+        (
+            b"b3",
+            Raises(
+                TypeError, ("argument 'name': 'bytes' object cannot be converted to 'PyString'",)
+            ),
+        ),
+        (
+            StrSubclass,
+            Raises(
+                TypeError, ("argument 'name': 'type' object cannot be converted to 'PyString'",)
+            ),
+        ),
+        (
+            numeric("__index__", "return", 1, False),
+            Raises(
+                TypeError,
+                ("argument 'name': 'HostileIndex' object cannot be converted to 'PyString'",),
+            ),
+        ),
     ],
     ids=label,
 )
@@ -574,7 +718,10 @@ def test_names(name, expected):
 
 def test_str_subclass_name_reaches_the_datasheet_by_its_contents():
     assert core.py_get_constant(StrSubclass("phi")) == {
-        "name": "phi", "status": "Seed", "uncertainty": None, "units": "dimensionless",
+        "name": "phi",
+        "status": "Seed",
+        "uncertainty": None,
+        "units": "dimensionless",
         "value": 1.618033988749895,
     }
 

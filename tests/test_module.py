@@ -34,8 +34,11 @@ def test_all_lists_the_registered_names_in_order():
 
 def test_one_version_everywhere():
     stubs = ast.parse(resources.files("kestrova").joinpath("_norvel_core.pyi").read_text())
-    declared = [node for node in stubs.body
-                if isinstance(node, ast.AnnAssign) and node.target.id == "__version__"]
+    declared = [
+        node
+        for node in stubs.body
+        if isinstance(node, ast.AnnAssign) and node.target.id == "__version__"
+    ]
     assert len(declared) == 1 and declared[0].value is None  # no copy of the number to go stale
     assert ast.unparse(declared[0].annotation) == "Final[str]"
     version = metadata.version("kestrova")
@@ -44,8 +47,9 @@ def test_one_version_everywhere():
 
 @pytest.mark.skipif(shutil.which("nm") is None, reason="needs nm from binutils")
 def test_the_module_exports_its_init_function_alone():
-    listed = subprocess.run(["nm", "-D", "--defined-only", core.__file__],
-                            capture_output=True, text=True, check=True).stdout
+    listed = subprocess.run(
+        ["nm", "-D", "--defined-only", core.__file__], capture_output=True, text=True, check=True
+    ).stdout
     assert [line.split()[-1] for line in listed.splitlines()] == ["PyInit__norvel_core"]
 
 
@@ -100,7 +104,11 @@ def test_class_documentation(cls, doc, signature):
 @pytest.mark.parametrize(
     "function, signature, tail",
     [
-        (core.py_list_constants, "()", "\n\nReturns all known constant names from the FormulasRegistry."),
+        (
+            core.py_list_constants,
+            "()",
+            "\n\nReturns all known constant names from the FormulasRegistry.",
+        ),
         (core.py_list_quarks, "()", "\n\nReturns all SM quark names from the QuarkRegistry."),
         (
             core.py_get_constant,
@@ -126,8 +134,16 @@ def test_function_documentation(function, signature, tail):
     [
         (core.PyFormulasRegistry.get, "($self, name)", "Retrieve the numeric value for `name`."),
         (core.PyFormulasRegistry.version, "()", "Library-version round-trip helper."),
-        (core.PyCKMMatrix.from_topology, "()", "Build the CKM matrix from the underlying topology."),
-        (core.PyCKMMatrix.is_unitary, "($self, tol)", "`True` when the matrix is unitary within `tol`."),
+        (
+            core.PyCKMMatrix.from_topology,
+            "()",
+            "Build the CKM matrix from the underlying topology.",
+        ),
+        (
+            core.PyCKMMatrix.is_unitary,
+            "($self, tol)",
+            "`True` when the matrix is unitary within `tol`.",
+        ),
         (core.PyCKMMatrix.jarlskog, "($self)", "CP-violation Jarlskog invariant J."),
     ],
 )
@@ -194,9 +210,11 @@ def test_creating_and_dropping_instances_keeps_class_refcount(factory, cls):
     assert sys.getrefcount(cls) == before
 
 
-@pytest.mark.skipif(any(name.startswith("_editable_skbc_") for name in sys.modules),
-                    reason="an editable install's import hook starts the rebuild as a "
-                    "subprocess, which an isolated subinterpreter refuses")
+@pytest.mark.skipif(
+    any(name.startswith("_editable_skbc_") for name in sys.modules),
+    reason="an editable install's import hook starts the rebuild as a "
+    "subprocess, which an isolated subinterpreter refuses",
+)
 def test_second_interpreter_is_refused_and_first_keeps_working():
     script = textwrap.dedent(
         """
@@ -224,10 +242,13 @@ def test_second_interpreter_is_refused_and_first_keeps_working():
     lines = result.stdout.splitlines()
     assert lines[0].startswith("refused: ") and "ImportError" in lines[0]
     if sys.version_info >= (3, 12):  # the interpreter refuses it before the module can
-        assert lines[0].endswith(": module kestrova._norvel_core does not support loading in "
-                                 "subinterpreters")
+        assert lines[0].endswith(
+            ": module kestrova._norvel_core does not support loading in subinterpreters"
+        )
     else:
-        assert lines[0].endswith(": kestrova._norvel_core does not support subinterpreters yet: "
-                                 "it is bound to the first interpreter that imported it")
+        assert lines[0].endswith(
+            ": kestrova._norvel_core does not support subinterpreters yet: "
+            "it is bound to the first interpreter that imported it"
+        )
     assert lines[1] == "['bottom', 'charm', 'down', 'strange', 'top', 'up']"
     assert lines[2] == "17"

@@ -50,7 +50,9 @@ def test_console_examples(command, output):
     assert argv[0] == "kestrova"
     done = subprocess.run(
         [sys.executable, "-m", "kestrova", *argv[1:]],
-        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        text=True,
     )
     assert done.stdout == output
 

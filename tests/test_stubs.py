@@ -47,7 +47,8 @@ def test_stubtest_passes(tmp_path):
 def test_package_and_its_use_type_check_strictly(tmp_path):
     # Each ignore below must be needed, or --warn-unused-ignores fails the run:
     # this pins what the stubs reject as well as what they accept.
-    (tmp_path / "use.py").write_text(textwrap.dedent("""\
+    (tmp_path / "use.py").write_text(
+        textwrap.dedent("""\
         import kestrova
         from kestrova import _norvel_core as core
 
@@ -64,10 +65,21 @@ def test_package_and_its_use_type_check_strictly(tmp_path):
         core.py_get_constant(5)  # type: ignore[arg-type]
         core.PyCKMMatrix.from_topology().is_unitary("x")  # type: ignore[arg-type]
         core.PyCKMMatrix.from_topology().jarlskog() + ""  # type: ignore[operator]
-        """))
+        """)
+    )
     done = _mypy(
-        ["mypy", "--strict", "--warn-unreachable", "--no-incremental", "--config-file", "",
-         "-p", "kestrova", "-m", "use"],
+        [
+            "mypy",
+            "--strict",
+            "--warn-unreachable",
+            "--no-incremental",
+            "--config-file",
+            "",
+            "-p",
+            "kestrova",
+            "-m",
+            "use",
+        ],
         tmp_path,
     )
     assert done.returncode == 0, done.stdout + done.stderr
@@ -101,9 +113,19 @@ def test_types_exist_at_run_time():
 
     from kestrova import cli, plot
 
-    for function in [kestrova.Get, kestrova.list_constants, kestrova.list_quarks,
-                     kestrova._pure.expression, plot.ladder, plot.draw_ladder, plot.save_ladder,
-                     cli.main, cli.build_parser, cli.suggestions, cli.twins]:
+    for function in [
+        kestrova.Get,
+        kestrova.list_constants,
+        kestrova.list_quarks,
+        kestrova._pure.expression,
+        plot.ladder,
+        plot.draw_ladder,
+        plot.save_ladder,
+        cli.main,
+        cli.build_parser,
+        cli.suggestions,
+        cli.twins,
+    ]:
         typing.get_type_hints(function)
     assert typing.get_type_hints(kestrova.Get)["return"] is kestrova.Datasheet
     assert list(typing.get_type_hints(kestrova.Datasheet)) == list(kestrova.Get("b3"))
@@ -112,11 +134,21 @@ def test_types_exist_at_run_time():
 
 def test_help_shows_every_signature():
     native = pydoc.render_doc(core, renderer=pydoc.plaintext)
-    for line in ["py_list_constants()", "py_list_quarks()", "py_get_constant(name)",
-                 "get(self, /, name)", "version()", "from_topology()",
-                 "is_unitary(self, /, tol)", "jarlskog(self, /)"]:
+    for line in [
+        "py_list_constants()",
+        "py_list_quarks()",
+        "py_get_constant(name)",
+        "get(self, /, name)",
+        "version()",
+        "from_topology()",
+        "is_unitary(self, /, tol)",
+        "jarlskog(self, /)",
+    ]:
         assert f"    {line}\n" in native or f"|  {line}\n" in native, line
     pure = pydoc.render_doc(kestrova, renderer=pydoc.plaintext)
-    for line in ["Get(name: 'str') -> 'Datasheet'", "list_constants() -> 'list[str]'",
-                 "list_quarks() -> 'list[str]'"]:
+    for line in [
+        "Get(name: 'str') -> 'Datasheet'",
+        "list_constants() -> 'list[str]'",
+        "list_quarks() -> 'list[str]'",
+    ]:
         assert f"    {line}\n" in pure, line

@@ -19,10 +19,23 @@ ROUNDS = max(20, int(2_000 * SCALE))
 DEADLOCK_TIMEOUT = 600
 
 VALUES = {
-    "b3": 24.0, "chi_eff": 72.0, "gamma_em": 0.5772156649015329, "h0_central": 0.0,
-    "jc_constant": 153.0, "logic_closure": 288.0, "m_tau_mev": 0.0, "n_gen": 3.0, "n_gen_sq": 0.0,
-    "phi": 1.618033988749895, "roots_total": 288.0, "sterile_check": 0.0, "sterile_sector": 163.0,
-    "topo_gen_check": 0.0, "v_higgs_mev": 0.0, "visible_sector": 125.0, "w0_central": 0.0,
+    "b3": 24.0,
+    "chi_eff": 72.0,
+    "gamma_em": 0.5772156649015329,
+    "h0_central": 0.0,
+    "jc_constant": 153.0,
+    "logic_closure": 288.0,
+    "m_tau_mev": 0.0,
+    "n_gen": 3.0,
+    "n_gen_sq": 0.0,
+    "phi": 1.618033988749895,
+    "roots_total": 288.0,
+    "sterile_check": 0.0,
+    "sterile_sector": 163.0,
+    "topo_gen_check": 0.0,
+    "v_higgs_mev": 0.0,
+    "visible_sector": 125.0,
+    "w0_central": 0.0,
 }
 NAMES = sorted(VALUES)
 QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
@@ -106,8 +119,12 @@ def test_threads_share_instances_through_reentrant_loads(busy_interpreter, reent
     barrier = threading.Barrier(THREADS)
     errors = []
     threads = [
-        threading.Thread(target=worker, args=(seed, registry, quarks, matrix, barrier, errors),
-                         name=f"caller-{seed}", daemon=True)
+        threading.Thread(
+            target=worker,
+            args=(seed, registry, quarks, matrix, barrier, errors),
+            name=f"caller-{seed}",
+            daemon=True,
+        )
         for seed in range(THREADS)
     ]
     for thread in threads:

@@ -22,9 +22,23 @@ PURE = SimpleNamespace(
     list_constants=kestrova.list_constants, list_quarks=kestrova.list_quarks, get=kestrova.Get
 )
 CONSTANTS = [
-    "b3", "chi_eff", "gamma_em", "h0_central", "jc_constant", "logic_closure", "m_tau_mev",
-    "n_gen", "n_gen_sq", "phi", "roots_total", "sterile_check", "sterile_sector",
-    "topo_gen_check", "v_higgs_mev", "visible_sector", "w0_central",
+    "b3",
+    "chi_eff",
+    "gamma_em",
+    "h0_central",
+    "jc_constant",
+    "logic_closure",
+    "m_tau_mev",
+    "n_gen",
+    "n_gen_sq",
+    "phi",
+    "roots_total",
+    "sterile_check",
+    "sterile_sector",
+    "topo_gen_check",
+    "v_higgs_mev",
+    "visible_sector",
+    "w0_central",
 ]
 QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
 KEYS = ["name", "status", "uncertainty", "units", "value"]
@@ -50,7 +64,9 @@ def outcome(get, name):
         return (type(exc), exc.args, str(exc))
 
 
-@pytest.mark.parametrize("which, expected", [("list_constants", CONSTANTS), ("list_quarks", QUARKS)])
+@pytest.mark.parametrize(
+    "which, expected", [("list_constants", CONSTANTS), ("list_quarks", QUARKS)]
+)
 def test_listings_are_sorted_and_fresh(impl, which, expected):
     listing = getattr(impl, which)
     first = listing()
@@ -110,13 +126,22 @@ class Outer:
         ("  \t", KeyError, "constant `  \t` not found in registry"),
         ("phi\x00", KeyError, "constant `phi\x00` not found in registry"),
         ("φ", KeyError, "constant `φ` not found in registry"),
-        ("\udcff", UnicodeEncodeError,
-         "'utf-8' codec can't encode character '\\udcff' in position 0: surrogates not allowed"),
-        ("a\ud800\udc00b", UnicodeEncodeError,
-         "'utf-8' codec can't encode characters in position 1-2: surrogates not allowed"),
+        (
+            "\udcff",
+            UnicodeEncodeError,
+            "'utf-8' codec can't encode character '\\udcff' in position 0: surrogates not allowed",
+        ),
+        (
+            "a\ud800\udc00b",
+            UnicodeEncodeError,
+            "'utf-8' codec can't encode characters in position 1-2: surrogates not allowed",
+        ),
         (5, TypeError, "argument 'name': 'int' object cannot be converted to 'PyString'"),
-        (Outer.Inner(), TypeError,
-         "argument 'name': 'Outer.Inner' object cannot be converted to 'PyString'"),
+        (
+            Outer.Inner(),
+            TypeError,
+            "argument 'name': 'Outer.Inner' object cannot be converted to 'PyString'",
+        ),
     ],
 )
 def test_rejected_names(impl, name, exc_type, message):
@@ -173,10 +198,18 @@ def test_json_text_is_the_one_the_native_core_parses(monkeypatch):
 @pytest.mark.parametrize(
     "x, text",
     [
-        (24.0, "24.0"), (0.5772156649015329, "0.5772156649015329"), (0.00001, "0.00001"),
-        (0.0000065, "6.5e-6"), (1e15, "1000000000000000.0"), (1234567890123456.7, "1234567890123456.8"),
-        (1e16, "1e+16"), (6.62607015e-34, "6.62607015e-34"), (-2.5, "-2.5"), (-0.0, "-0.0"),
-        (math.nan, "null"), (-math.inf, "null"),
+        (24.0, "24.0"),
+        (0.5772156649015329, "0.5772156649015329"),
+        (0.00001, "0.00001"),
+        (0.0000065, "6.5e-6"),
+        (1e15, "1000000000000000.0"),
+        (1234567890123456.7, "1234567890123456.8"),
+        (1e16, "1e+16"),
+        (6.62607015e-34, "6.62607015e-34"),
+        (-2.5, "-2.5"),
+        (-0.0, "-0.0"),
+        (math.nan, "null"),
+        (-math.inf, "null"),
     ],
 )
 def test_json_numbers(x, text):
@@ -192,11 +225,18 @@ def test_json_numbers_read_back_as_the_same_float(x):
 
 
 def test_json_strings_escape_only_what_they_must():
-    sheet = {"value": 1.0, "name": 'q"\\\b\t\n\f\r\x01\x1f\x7fé', "units": "", "status": "Seed",
-             "uncertainty": None}
+    sheet = {
+        "value": 1.0,
+        "name": 'q"\\\b\t\n\f\r\x01\x1f\x7fé',
+        "units": "",
+        "status": "Seed",
+        "uncertainty": None,
+    }
     text = _pure.datasheet_json(sheet)
-    assert text == ('{"name":"q\\"\\\\\\b\\t\\n\\f\\r\\u0001\\u001f\x7fé","status":"Seed",'
-                    '"uncertainty":null,"units":"","value":1.0}')
+    assert text == (
+        '{"name":"q\\"\\\\\\b\\t\\n\\f\\r\\u0001\\u001f\x7fé","status":"Seed",'
+        '"uncertainty":null,"units":"","value":1.0}'
+    )
     assert json.loads(text) == sheet
 
 

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 from typing import Final, Never, Self, SupportsFloat, SupportsIndex, TypedDict, final
 
-
 __all__ = [
     "PyFormulasRegistry",
     "PyQuarkRegistry",

@@ -45,7 +45,14 @@ class Quark(NamedTuple):
 
 
 __all__ = [
-    "Datasheet", "Get", "Quark", "QUARKS", "Status", "expression", "list_constants", "list_quarks",
+    "Datasheet",
+    "Get",
+    "Quark",
+    "QUARKS",
+    "Status",
+    "expression",
+    "list_constants",
+    "list_quarks",
 ]
 
 # name -> (value, units, status, expression). A pending constant carries its
@@ -128,8 +135,7 @@ def Get(name: str) -> Datasheet:
     """
     if not isinstance(name, str):
         raise TypeError(
-            f"argument 'name': '{type(name).__qualname__}' object "
-            "cannot be converted to 'PyString'"
+            f"argument 'name': '{type(name).__qualname__}' object cannot be converted to 'PyString'"
         )
     # A str subclass may override __eq__, __hash__ or __str__; the native
     # twin sees only the characters, so look them up as a plain str.

@@ -250,7 +250,8 @@ def build_parser() -> argparse.ArgumentParser:
         return commands.add_parser(name, parents=[pure], help=summary, description=description)
 
     sub = command(
-        "constants", "the table of constants",
+        "constants",
+        "the table of constants",
         "Show every constant with its value, units and status. A pending constant's "
         "value is 0.0; the expression column gives the figure or derivation the model "
         "holds for it instead.",
@@ -259,7 +260,8 @@ def build_parser() -> argparse.ArgumentParser:
     sub.set_defaults(run=_constants)
 
     sub = command(
-        "get", "one constant's datasheet",
+        "get",
+        "one constant's datasheet",
         "Show the datasheet of one constant: name, status, uncertainty, units and value, "
         "and for a pending constant its expression. An unknown name exits with status 1 "
         "and suggests the closest names.",
@@ -269,7 +271,8 @@ def build_parser() -> argparse.ArgumentParser:
     sub.set_defaults(run=_get)
 
     sub = command(
-        "quarks", "the six Standard-Model quarks",
+        "quarks",
+        "the six Standard-Model quarks",
         "Show the six quarks with their generation, their golden-ratio exponent n and "
         "their mass in MeV, 246220 MeV / phi**n.",
     )
@@ -277,7 +280,8 @@ def build_parser() -> argparse.ArgumentParser:
     sub.set_defaults(run=_quarks_command)
 
     sub = command(
-        "ckm", "the CKM matrix check and J",
+        "ckm",
+        "the CKM matrix check and J",
         "Show whether each row of the CKM matrix is normalised within a tolerance, "
         "and its Jarlskog invariant J.",
     )
@@ -292,13 +296,20 @@ def build_parser() -> argparse.ArgumentParser:
     sub.set_defaults(run=_ckm_command)
 
     sub = command(
-        "plot", "draw the quark mass ladder to a file",
+        "plot",
+        "draw the quark mass ladder to a file",
         "Draw the quark mass ladder (log mass against the golden-ratio exponent, each "
         "quark labelled) to an SVG, PNG or PDF file. Needs matplotlib: "
         "pip install 'kestrova[plot]'.",
     )
-    sub.add_argument("-o", "--output", type=_output, required=True, metavar="FILE",
-                     help="the file to write; its suffix (.svg, .png, .pdf) picks the format")
+    sub.add_argument(
+        "-o",
+        "--output",
+        type=_output,
+        required=True,
+        metavar="FILE",
+        help="the file to write; its suffix (.svg, .png, .pdf) picks the format",
+    )
     sub.set_defaults(run=_plot)
     return parser
 

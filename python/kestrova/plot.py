@@ -14,7 +14,14 @@ from typing import Any, NamedTuple
 from kestrova import _pure
 
 __all__ = [
-    "VEV_MEV", "PHI", "FORMATS", "Rung", "MissingMatplotlib", "ladder", "draw_ladder", "save_ladder",
+    "VEV_MEV",
+    "PHI",
+    "FORMATS",
+    "Rung",
+    "MissingMatplotlib",
+    "ladder",
+    "draw_ladder",
+    "save_ladder",
 ]
 
 #: The top of the ladder: the Higgs vacuum expectation value, in MeV.
@@ -77,16 +84,22 @@ def draw_ladder(ax: Any, names: Iterable[str] | None = None) -> list[Rung]:
     rungs = ladder(names)
     top = max([12, *(r.phi_exponent for r in rungs)])
     xs = [top * i / 200 for i in range(201)]
-    ax.plot(xs, [VEV_MEV / PHI**x for x in xs], "--", color="0.6",
-            linewidth=1, label="246220 MeV / φⁿ")
+    ax.plot(
+        xs, [VEV_MEV / PHI**x for x in xs], "--", color="0.6", linewidth=1, label="246220 MeV / φⁿ"
+    )
     for generation, colour in _GENERATION_COLOURS.items():
         chosen = [r for r in rungs if r.generation == generation]
         if chosen:
-            ax.plot([r.phi_exponent for r in chosen], [r.mass_mev for r in chosen], "o",
-                    color=colour, markersize=7, label=f"generation {generation}")
+            ax.plot(
+                [r.phi_exponent for r in chosen],
+                [r.mass_mev for r in chosen],
+                "o",
+                color=colour,
+                markersize=7,
+                label=f"generation {generation}",
+            )
     for r in rungs:
-        ax.annotate(r.name, (r.phi_exponent, r.mass_mev), xytext=(7, 4),
-                    textcoords="offset points")
+        ax.annotate(r.name, (r.phi_exponent, r.mass_mev), xytext=(7, 4), textcoords="offset points")
     ax.set_yscale("log")
     ax.set_xlim(-0.7, top + 1.8)
     ax.set_ylim(VEV_MEV / PHI ** (top + 1), VEV_MEV * 3)
@@ -121,4 +134,3 @@ def save_ladder(path: str, names: Iterable[str] | None = None) -> list[Rung]:
 def _metadata(suffix: str) -> dict[str, Any]:
     # Without a fixed date the same data would give a different file each time.
     return {"Date": None} if suffix in ("svg", "pdf") else {}
-

@@ -44,6 +44,7 @@ def cases():
     found = dict(suite.CASES)
     table = suite.test_get_constant_with_replaced_loads_does_not_leak.pytestmark[0]
     for loads, raises, message in table.args[1]:
+
         def call(loads=loads):
             saved, json.loads = json.loads, loads
             try:
@@ -69,7 +70,10 @@ def expected(case, error):
     since the suite may hold the stand-in)."""
     if error is None or case.raises is None:
         return error is None and case.raises is None
-    return type(error) is case.raises or type(error).__name__ == case.raises.__name__ == "PanicException"
+    return (
+        type(error) is case.raises
+        or type(error).__name__ == case.raises.__name__ == "PanicException"
+    )
 
 
 def repeat(call, count):
@@ -108,6 +112,7 @@ def leak_deltas(run, warm_up, rounds):
 
 # ---- reference leaks --------------------------------------------------------
 
+
 def refleaks(selected, warm_up=3, rounds=3, calls=50):
     bad = 0
     saved = silence_stderr()
@@ -122,12 +127,15 @@ def refleaks(selected, warm_up=3, rounds=3, calls=50):
             os.write(saved, f"{'LEAK' if leaking else 'ok  '} {name}: {deltas}\n".encode())
     finally:
         os.dup2(saved, 2)
-    print(f"refleaks: {len(selected)} cases, {warm_up} warm-up + {rounds} measured rounds of {calls} calls,"
-          f" {'references and ' if DEBUG else ''}blocks; leaking cases: {bad}")
+    print(
+        f"refleaks: {len(selected)} cases, {warm_up} warm-up + {rounds} measured rounds of {calls} calls,"
+        f" {'references and ' if DEBUG else ''}blocks; leaking cases: {bad}"
+    )
     return bad == 0
 
 
 # ---- memory faults and recursion headroom -------------------------------------
+
 
 def injected(call, start, stop):
     import _testcapi
@@ -222,6 +230,7 @@ def fault_job(case, start, stop):
         outcome = classify(case, injected(case.call, start, stop), MemoryError)
         deltas = leak_deltas(lambda: repeat(lambda: injected(case.call, start, stop), CALLS), 1, 3)
         return f"{outcome} {deltas}"
+
     return job
 
 
@@ -240,8 +249,11 @@ def grown(outcome, baseline):
 
 def headroom_job(case):
     def job():
-        return "\n".join(classify(case, with_headroom(case.call, h), (RecursionError, MemoryError))
-                         for h in range(1, 21))
+        return "\n".join(
+            classify(case, with_headroom(case.call, h), (RecursionError, MemoryError))
+            for h in range(1, 21)
+        )
+
     return job
 
 
@@ -258,7 +270,9 @@ def sweep(name, case, tally, problems, mode):
             break
         start += 1
     for single in range(start):
-        runs.append((f"single at {single}", grown(in_child(fault_job(case, single, single + 1)), baseline)))
+        runs.append(
+            (f"single at {single}", grown(in_child(fault_job(case, single, single + 1)), baseline))
+        )
     for headroom, outcome in enumerate(in_child(headroom_job(case)).split("\n"), 1):
         runs.append((f"headroom {headroom}", outcome))
     for what, outcome in runs:
@@ -281,17 +295,25 @@ def faults(selected):
             for name, case in selected.items():
                 began = time.monotonic()
                 allocations[name] = sweep(name, case, tally, problems, mode)
-                os.write(saved, f"{mode}: {name}: {allocations[name]} allocations,"
-                                f" {time.monotonic() - began:.1f}s\n".encode())
+                os.write(
+                    saved,
+                    f"{mode}: {name}: {allocations[name]} allocations,"
+                    f" {time.monotonic() - began:.1f}s\n".encode(),
+                )
     finally:
         os.dup2(saved, 2)
     for problem in problems:
         print(problem)
     for family in ("memory", "headroom"):
         runs = {k[1]: v for k, v in sorted(tally.items()) if k[0] == family}
-        print(f"{family}: {sum(runs.values())} calls: " + ", ".join(f"{k} {v}" for k, v in runs.items()))
-    print(f"faults: {len(selected)} cases x 2 process states (fresh, after a panic); allocations"
-          f" per call up to {max(allocations.values())}; problems: {len(problems)}")
+        print(
+            f"{family}: {sum(runs.values())} calls: "
+            + ", ".join(f"{k} {v}" for k, v in runs.items())
+        )
+    print(
+        f"faults: {len(selected)} cases x 2 process states (fresh, after a panic); allocations"
+        f" per call up to {max(allocations.values())}; problems: {len(problems)}"
+    )
     return not problems
 
 
