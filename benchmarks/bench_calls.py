@@ -76,7 +76,7 @@ def timers():
     """One calibrated timer per (case, role): each measurement lasts about 10 ms."""
     made = {}
     for i, case in enumerate(CASES):
-        for role, stmt in zip(ROLES, case[1:4]):
+        for role, stmt in zip(ROLES, case[1:4], strict=True):
             if stmt is None:
                 continue
             timer = timeit.Timer(stmt, setup=SETUP)
@@ -273,7 +273,7 @@ def main():
         row += f" {case[4]:6.2f}x {pure:8.0f}" if pure else f" {case[4]:6.2f}x {'-':>8}"
         print(row + ("  (over)" if over else ""))
     print()
-    for name, mem in zip(names, mems):
+    for name, mem in zip(names, mems, strict=True):
         print(
             f"heap per live PyFormulasRegistry ({name}): {mem['registry']:.0f} B; "
             f"a dict of the same 17 floats: {mem['dict']:.0f} B "

@@ -13,6 +13,6 @@ def panic_exception(core):
     """The PanicException class, obtained the only way callers can: from a panic."""
     try:
         core.py_get_constant("")
-    except BaseException as exc:  # noqa: B036 - the class is what we are after
+    except BaseException as exc:  # noqa: BLE001 - the class is what we are after
         return type(exc)
     raise AssertionError("the empty name did not panic")

@@ -5,12 +5,13 @@ import subprocess
 import sys
 import textwrap
 
+import kestrova._norvel_core as core
 import pytest
 
-import kestrova._norvel_core as core
-
 # The interpreter's own wording, as a built-in taking a float says it.
-NOT_REAL = str(pytest.raises(TypeError, math.isfinite, "x").value)
+with pytest.raises(TypeError) as _refusal:
+    math.isfinite("x")
+NOT_REAL = str(_refusal.value)
 
 Registry = core.PyFormulasRegistry
 Quarks = core.PyQuarkRegistry
@@ -224,7 +225,7 @@ class TestPanic:
         with pytest.raises(panic_exception) as info:
             try:
                 core.py_get_constant("")
-            except Exception:  # must not catch it
+            except Exception:  # noqa: BLE001 - the test is that this must not catch it
                 pytest.fail("PanicException was caught by 'except Exception'")
         assert info.value.args == ("py_get_constant: name must be non-empty",)
 
@@ -289,8 +290,9 @@ class TestPanic:
                 finally:
                     _testcapi.remove_mem_hooks()
                     sys.setrecursionlimit(limit)
-            print(*[type(attempt(c)).__name__ for c in (lambda: core.py_get_constant("b3"), r.version, core.py_list_quarks,
-                                         core.PyFormulasRegistry, lambda: r.get(nam="b3"))])
+            calls = (lambda: core.py_get_constant("b3"), r.version, core.py_list_quarks,
+                     core.PyFormulasRegistry, lambda: r.get(nam="b3"))
+            print(*[type(attempt(c)).__name__ for c in calls])
             """
         )
         result = subprocess.run(

@@ -2,9 +2,8 @@
 
 import math
 
-import pytest
-
 import kestrova._norvel_core as core
+import pytest
 
 QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
 
@@ -57,8 +56,8 @@ class TestCKMMatrix:
         assert result is expected
 
     def test_is_unitary_by_keyword_and_float_protocol(self):
-        import fractions
         import decimal
+        import fractions
 
         matrix = core.PyCKMMatrix.from_topology()
         assert matrix.is_unitary(tol=1e-9) is True

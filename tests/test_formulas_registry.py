@@ -2,9 +2,8 @@
 
 from importlib import metadata
 
-import pytest
-
 import kestrova._norvel_core as core
+import pytest
 
 NAMES = [
     "b3",

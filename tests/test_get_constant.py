@@ -5,9 +5,8 @@ import subprocess
 import sys
 import textwrap
 
-import pytest
-
 import kestrova._norvel_core as core
+import pytest
 
 SEED = {
     "b3": (24.0, "dimensionless"),
@@ -32,9 +31,9 @@ PENDING = {
 }
 TEXTS = {
     "b3": '{"name":"b3","status":"Seed","uncertainty":null,"units":"dimensionless","value":24.0}',
-    "phi": '{"name":"phi","status":"Seed","uncertainty":null,"units":"dimensionless","value":1.618033988749895}',
-    "gamma_em": '{"name":"gamma_em","status":"Seed","uncertainty":null,"units":"dimensionless","value":0.5772156649015329}',
-    "v_higgs_mev": '{"name":"v_higgs_mev","status":"Pending","uncertainty":null,"units":"MeV","value":0.0}',
+    "phi": '{"name":"phi","status":"Seed","uncertainty":null,"units":"dimensionless","value":1.618033988749895}',  # noqa: E501 - the exact text
+    "gamma_em": '{"name":"gamma_em","status":"Seed","uncertainty":null,"units":"dimensionless","value":0.5772156649015329}',  # noqa: E501 - the exact text
+    "v_higgs_mev": '{"name":"v_higgs_mev","status":"Pending","uncertainty":null,"units":"MeV","value":0.0}',  # noqa: E501 - the exact text
 }
 
 
@@ -107,7 +106,7 @@ def test_unknown_names_raise_key_error(name):
 
 def test_type_error_comes_before_the_empty_check():
     with pytest.raises(
-        TypeError, match="^argument 'name': 'int' object cannot be converted to 'PyString'$"
+        TypeError, match=r"^argument 'name': 'int' object cannot be converted to 'PyString'$"
     ):
         core.py_get_constant(0)
 

@@ -12,11 +12,10 @@ import warnings
 from dataclasses import dataclass
 from importlib import metadata
 
+import kestrova._norvel_core as core
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
-import kestrova._norvel_core as core
 
 Registry = core.PyFormulasRegistry
 Quarks = core.PyQuarkRegistry
@@ -93,7 +92,7 @@ def outcome(call):
         return call()
     except Expected as expected:
         return expected.raises
-    except BaseException as exc:  # noqa: B036 - PanicException is a BaseException
+    except BaseException as exc:  # noqa: BLE001 - PanicException is a BaseException
         cause = exc.__cause__
         return Raises(type(exc), exc.args, None if cause is None else (type(cause), cause.args))
 
@@ -116,7 +115,7 @@ def args_equal(left, right):
     # Strings are compared as their exact contents: a str subclass may lie in __eq__.
     if len(left) != len(right):
         return False
-    for a, b in zip(left, right):
+    for a, b in zip(left, right, strict=True):
         if isinstance(a, str) and isinstance(b, str):
             if str.__str__(a) != str.__str__(b):
                 return False
@@ -143,7 +142,7 @@ def refusal(probes, receiver, renames):
         text = str(exc)
     else:
         raise AssertionError(f"{probe} accepted {receiver!r}")
-    for theirs, ours in zip((probe.__name__, probe.__objclass__.__name__), renames):
+    for theirs, ours in zip((probe.__name__, probe.__objclass__.__name__), renames, strict=True):
         text = text.replace(f"'{theirs}'", f"'{ours}'", 1)
     return Raises(TypeError, (text,))
 
@@ -156,7 +155,7 @@ def parse(display, params, args, kwargs):
             f"{display} takes {len(params)} positional arguments but {given} "
             f"{'was' if given == 1 else 'were'} given"
         )
-    filled = dict(zip(params, args))
+    filled = dict(zip(params, args, strict=False))  # args may stop short
     for key, value in kwargs.items():
         try:
             text = str.__str__(key)
@@ -164,7 +163,7 @@ def parse(display, params, args, kwargs):
         except UnicodeEncodeError:
             text = None
         if text not in params:
-            raise type_error(f"{display} got an unexpected keyword argument '{str(key)}'")
+            raise type_error(f"{display} got an unexpected keyword argument '{key!s}'")
         if text in filled:
             raise type_error(f"{display} got multiple values for argument '{text}'")
         filled[text] = value
@@ -220,7 +219,7 @@ def model_tol(obj):
         return obj
     try:
         return _as_double(obj)
-    except BaseException as exc:  # noqa: B036 - every failure is part of the model
+    except BaseException as exc:  # noqa: BLE001 - every failure is part of the model
         cause = exc.__cause__
         cause = None if cause is None else (type(cause), cause.args)
         if type(exc) is TypeError:
@@ -410,7 +409,7 @@ hostile_numbers = st.one_of(
 
 names = st.one_of(
     st.sampled_from(NAMES),
-    st.builds(StrSubclass, st.sampled_from(NAMES + ["", "nope"])),
+    st.builds(StrSubclass, st.sampled_from([*NAMES, "", "nope"])),
     st.builds(PlainStrSubclass, short_text),
     st.builds(operator.add, st.sampled_from(NAMES), st.sampled_from(["\x00", " ", "\ud800", "é"])),
     short_text,
@@ -511,8 +510,8 @@ def test_constructors(args, kwargs):
         (Registry, "PyFormulasRegistry.__new__()"),
         (Quarks, "PyQuarkRegistry.__new__()"),
     ]:
-        expected = outcome(lambda: parse(display, [], args, kwargs))
-        actual = outcome(lambda: cls(*args, **kwargs))
+        expected = outcome(lambda display=display: parse(display, [], args, kwargs))
+        actual = outcome(lambda cls=cls: cls(*args, **kwargs))
         if expected == {}:
             assert type(actual) is cls and len(actual) == (17 if cls is Registry else 0)
         else:

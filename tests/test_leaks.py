@@ -11,12 +11,13 @@ import os
 import sys
 from dataclasses import dataclass, field
 
+import kestrova._norvel_core as core
 import pytest
 
-import kestrova._norvel_core as core
-
 # The interpreter's own wording, as a built-in taking a float says it.
-NOT_REAL = str(pytest.raises(TypeError, math.isfinite, "x").value)
+with pytest.raises(TypeError) as _refusal:
+    math.isfinite("x")
+NOT_REAL = str(_refusal.value)
 
 Registry = core.PyFormulasRegistry
 Quarks = core.PyQuarkRegistry
@@ -121,7 +122,7 @@ class Case:
 def panic_type():
     try:
         core.py_get_constant("")
-    except BaseException as exc:  # noqa: B036
+    except BaseException as exc:  # noqa: BLE001
         return type(exc)
     raise AssertionError("the empty name did not panic")
 
@@ -436,7 +437,7 @@ def assert_no_leak(case, count=CALLS, rounds=3):
         grown = [f"{blocks_after - blocks} blocks"] if blocks_after - blocks > BLOCK_SLACK else []
         grown += [
             f"{after - before} references to {obj!r}"
-            for obj, before, after in zip(watched, references, references_after)
+            for obj, before, after in zip(watched, references, references_after, strict=True)
             if abs(after - before) > REFERENCE_SLACK
         ]
         if heap_after - heap > HEAP_SLACK:

@@ -8,9 +8,8 @@ import sys
 import threading
 import time
 
-import pytest
-
 import kestrova._norvel_core as core
+import pytest
 
 SCALE = float(os.environ.get("KESTROVA_STRESS_SCALE", "1"))
 THREADS = 8
@@ -108,7 +107,7 @@ def worker(seed, registry, quarks, matrix, barrier, errors):
             assert not matrix.is_unitary(-1e-12)
             assert matrix.jarlskog() == 0.0
             assert core.PyCKMMatrix.from_topology().jarlskog() == 0.0
-    except BaseException as exc:  # noqa: B036 - a panic in a thread must reach the test too
+    except BaseException as exc:  # noqa: BLE001 - a panic in a thread must reach the test too
         errors.append(exc)
 
 

@@ -7,12 +7,11 @@ import subprocess
 import sys
 from types import SimpleNamespace
 
+import kestrova
+import kestrova._norvel_core as core
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-
-import kestrova
-import kestrova._norvel_core as core
 from kestrova import _pure
 
 NATIVE = SimpleNamespace(

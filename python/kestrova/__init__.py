@@ -16,4 +16,4 @@ native module's stubs name; they exist at run time too, for annotations and
 from kestrova._pure import Datasheet, Get, Quark, Status, list_constants, list_quarks
 from kestrova._version import __version__
 
-__all__ = ["Datasheet", "Get", "Quark", "Status", "list_constants", "list_quarks", "__version__"]
+__all__ = ["Datasheet", "Get", "Quark", "Status", "__version__", "list_constants", "list_quarks"]

@@ -3,16 +3,16 @@
 # The documentation tools execute this file; names are used before they are defined.
 from __future__ import annotations
 
-from typing import Final, Never, Self, SupportsFloat, SupportsIndex, TypedDict, final
+from typing import Final, Never, Self, SupportsFloat, SupportsIndex, final
 
 __all__ = [
+    "PyCKMMatrix",
     "PyFormulasRegistry",
     "PyQuarkRegistry",
-    "PyCKMMatrix",
+    "__version__",
+    "py_get_constant",
     "py_list_constants",
     "py_list_quarks",
-    "py_get_constant",
-    "__version__",
 ]
 
 __version__: Final[str]

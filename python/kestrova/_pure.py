@@ -45,10 +45,10 @@ class Quark(NamedTuple):
 
 
 __all__ = [
+    "QUARKS",
     "Datasheet",
     "Get",
     "Quark",
-    "QUARKS",
     "Status",
     "expression",
     "list_constants",

@@ -14,13 +14,13 @@ from typing import Any, NamedTuple
 from kestrova import _pure
 
 __all__ = [
-    "VEV_MEV",
-    "PHI",
     "FORMATS",
-    "Rung",
+    "PHI",
+    "VEV_MEV",
     "MissingMatplotlib",
-    "ladder",
+    "Rung",
     "draw_ladder",
+    "ladder",
     "save_ladder",
 ]
 

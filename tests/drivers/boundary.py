@@ -12,7 +12,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-import kestrova._norvel_core as core  # noqa: E402
+import kestrova._norvel_core as core
 
 DEBUG = hasattr(sys, "gettotalrefcount")
 
@@ -86,7 +86,7 @@ def repeat(call, count):
 def attempt(call):
     try:
         call()
-    except BaseException as exc:  # noqa: B036 - panics are BaseExceptions
+    except BaseException as exc:  # noqa: BLE001 - panics are BaseExceptions
         return exc
     return None
 
@@ -118,7 +118,9 @@ def refleaks(selected, warm_up=3, rounds=3, calls=50):
     saved = silence_stderr()
     try:
         for name, case in selected.items():
-            deltas = leak_deltas(lambda: repeat(lambda: attempt(case.call), calls), warm_up, rounds)
+            deltas = leak_deltas(
+                lambda call=case.call: repeat(lambda: attempt(call), calls), warm_up, rounds
+            )
             # References count exactly; blocks carry the interpreter's own
             # settling (a panic's printed traceback), so they must grow by a
             # block a call to count as a leak.
@@ -128,7 +130,8 @@ def refleaks(selected, warm_up=3, rounds=3, calls=50):
     finally:
         os.dup2(saved, 2)
     print(
-        f"refleaks: {len(selected)} cases, {warm_up} warm-up + {rounds} measured rounds of {calls} calls,"
+        f"refleaks: {len(selected)} cases, {warm_up} warm-up + {rounds} measured rounds"
+        f" of {calls} calls,"
         f" {'references and ' if DEBUG else ''}blocks; leaking cases: {bad}"
     )
     return bad == 0
@@ -143,7 +146,7 @@ def injected(call, start, stop):
     _testcapi.set_nomemory(start, stop)
     try:
         call()
-    except BaseException as exc:  # noqa: B036
+    except BaseException as exc:  # noqa: BLE001
         return exc
     finally:
         _testcapi.remove_mem_hooks()
@@ -170,7 +173,7 @@ def with_headroom(call, headroom):
     sys.setrecursionlimit(lowest + headroom - 1)
     try:
         call()
-    except BaseException as exc:  # noqa: B036
+    except BaseException as exc:  # noqa: BLE001
         return exc
     finally:
         sys.setrecursionlimit(limit)
@@ -187,7 +190,7 @@ def in_child(job):
         status = 0
         try:
             report = job()
-        except BaseException as exc:  # noqa: B036
+        except BaseException as exc:  # noqa: BLE001
             report, status = f"driver failed: {exc!r}", 3
         os.write(write, report.encode())
         os._exit(status)

@@ -18,14 +18,14 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 with atheris.instrument_imports(include=["kestrova"]):
     import kestrova  # noqa: F401 - the pure twin, instrumented alongside the module
 
-import test_hostile  # noqa: E402
-import test_twins  # noqa: E402
+import test_hostile
+import test_twins
 
 
 def panic_class():
     try:
         test_hostile.core.py_get_constant("")
-    except BaseException as exc:  # noqa: B036
+    except BaseException as exc:  # noqa: BLE001
         return type(exc)
     raise AssertionError("the empty name did not panic")
 
