@@ -43,10 +43,12 @@ class Comparison(TypedDict):
     scheme: str | None
     #: the scale the mass is defined at, where the data names one, else None
     scale: str | None
-    #: where the measured figure comes from, with the package that carries it
+    #: where the measured figure comes from: "PDG" or "CODATA"
     source: str
     #: the edition of that source, as the package states it ("2026")
     edition: str
+    #: the package that carries the figure, with its version ("particle 1.1.0")
+    package: str
 
 
 class MissingMeasurements(ImportError):
@@ -99,7 +101,7 @@ def _record(
     measured: float,
     up: float | None,
     down: float | None,
-    source: tuple[str, str],
+    source: tuple[str, str, str],
 ) -> Comparison:
     if not (math.isfinite(measured) and measured > 0):
         raise ValueError(f"the measured figure of {name} is {measured!r}, not a positive number")
@@ -116,6 +118,7 @@ def _record(
         "scale": None,
         "source": source[0],
         "edition": source[1],
+        "package": source[2],
     }
 
 
@@ -133,10 +136,7 @@ def compare() -> list[Comparison]:
     either package is missing.
     """
     particle, scipy = _packages()
-    pdg = (
-        f"PDG Review of Particle Physics (particle {particle.__version__})",
-        _pdg_edition(particle),
-    )
+    pdg = ("PDG", _pdg_edition(particle), f"particle {particle.__version__}")
     records = []
     for name, pdgid in _PDG_IDS.items():
         p = particle.Particle.from_pdgid(pdgid)
@@ -147,10 +147,7 @@ def compare() -> list[Comparison]:
     # G_F is in GeV^-2; v = (√2 G_F)^-1/2 in GeV, and dv/v = -dG_F / (2 G_F).
     v = 1e3 / math.sqrt(math.sqrt(2.0) * g_f)
     dv = v * sigma / (2 * g_f)
-    codata = (
-        f"CODATA, from the Fermi coupling constant (scipy {scipy.__version__})",
-        _codata_edition(scipy),
-    )
+    codata = ("CODATA", _codata_edition(scipy), f"scipy {scipy.__version__}")
     records.append(_record("v_higgs_mev", _model("v_higgs_mev"), v, dv, dv, codata))
     return records
 
