@@ -182,12 +182,13 @@ def compare_table(records: Sequence[_compare.Comparison]) -> list[str]:
         )
         for r in records
     ]
-    header = ("name", "model", "measured", "uncertainty", "units", "model/measured")
+    header = ("name", "model", "measured", "uncertainty", "units", "ratio")
     packages = " and ".join(dict.fromkeys(r["package"] for r in records))
     return [
         *_table((*header, "scheme", "scale", "source"), rows, right=2),
         "",
-        f"measured figures from {packages}; v = (√2 G_F)^-1/2 from the Fermi constant.",
+        f"ratio: model / measured; measured figures from {packages}.",
+        "v = (√2 G_F)^-1/2 from CODATA's Fermi constant G_F.",
         "scheme, scale: - where the data names none; the user guide gives PDG's conventions.",
     ]
 
