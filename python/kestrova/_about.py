@@ -75,8 +75,11 @@ def describe(name: str) -> str:
 
     For a pending constant the line says what its expression stands for.
     Raises ``KeyError`` with the registry's not-found text for an unknown
-    name, like ``kestrova.Get``.
+    name, like ``kestrova.Get``, and ``TypeError`` for a name that is not a
+    ``str``.
     """
+    if not isinstance(name, str):
+        raise TypeError(f"describe: name must be a str, not {type(name).__qualname__}")
     _pure.expression(name)  # the registry's KeyError for an unknown name
     return _DESCRIPTIONS[name]
 

@@ -98,13 +98,13 @@ def _positive(x: object) -> float | None:
 def _record(
     name: str,
     model: float,
-    measured: float,
+    measured: float | None,
     up: float | None,
     down: float | None,
     source: tuple[str, str, str],
 ) -> Comparison:
-    if not (math.isfinite(measured) and measured > 0):
-        raise ValueError(f"the measured figure of {name} is {measured!r}, not a positive number")
+    if not measured:  # a ratio needs a measured figure above zero
+        raise ValueError(f"the data gives no measured figure for {name}")
     return {
         "name": name,
         "model": model,
@@ -133,7 +133,8 @@ def compare() -> list[Comparison]:
     ``scipy.constants``, its uncertainty propagated from that of G_F. The
     model's figures are the ladder's masses and the pending constants'
     expressions. Raises ``MissingMeasurements`` (an ``ImportError``) when
-    either package is missing.
+    either package is missing, and ``ValueError`` when its data has no
+    figure above zero for one of them.
     """
     particle, scipy = _packages()
     pdg = ("PDG", _pdg_edition(particle), f"particle {particle.__version__}")
@@ -142,7 +143,7 @@ def compare() -> list[Comparison]:
         p = particle.Particle.from_pdgid(pdgid)
         model = _pure.QUARKS[name].mass_mev if name in _pure.QUARKS else _model(name)
         up, down = _positive(p.mass_upper), _positive(p.mass_lower)
-        records.append(_record(name, model, float(p.mass), up, down, pdg))
+        records.append(_record(name, model, _positive(p.mass), up, down, pdg))
     g_f, _, sigma = scipy.constants.physical_constants["Fermi coupling constant"]
     # G_F is in GeV^-2; v = (√2 G_F)^-1/2 in GeV, and dv/v = -dG_F / (2 G_F).
     v = 1e3 / math.sqrt(math.sqrt(2.0) * g_f)
