@@ -6,8 +6,13 @@ from importlib import resources
 from pathlib import Path
 
 import kestrova
+from docutils import nodes
+from docutils.parsers.rst import Directive
+from docutils.statemachine import StringList
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))  # measured.py for the figures
+
+import measured
 
 project = "kestrova"
 author = "the kestrova developers"
@@ -92,6 +97,19 @@ def _docstring(app, what, name, obj, options, lines):
         lines[:] = entry[2].splitlines()
 
 
+class DataTable(Directive):
+    """``.. data-table:: NAME``: a table drawn at build time by ``measured.TABLES[NAME]``."""
+
+    required_arguments = 1
+
+    def run(self):
+        lines = measured.TABLES[self.arguments[0]]()
+        holder = nodes.container()
+        self.state.nested_parse(StringList(lines, "measured.py"), self.content_offset, holder)
+        return holder.children
+
+
 def setup(app):
+    app.add_directive("data-table", DataTable)
     app.connect("autodoc-process-signature", _signature)
     app.connect("autodoc-process-docstring", _docstring)

@@ -1,47 +1,206 @@
-"""Measured values the user guide compares the model with (not part of the package).
+"""What the user guide sets beside the model's figures (not part of the package).
 
-Particle Data Group, Review of Particle Physics (2022): quark masses in MeV,
-central values; u, d and s in the MS-bar scheme at 2 GeV, c and b in MS-bar at
-their own mass, t from direct measurements.
+The quark and tau masses and v come from ``kestrova.compare()``, which reads
+them at build time from ``particle`` (PDG) and ``scipy.constants`` (CODATA),
+pinned in the docs dependency group. The figures that no installed package
+carries are written out here, once, each with its source and year; so are
+the Particle Data Group's conventions for the quark masses, which the
+packages' data does not state. The guide's tables are drawn from these and
+from the package's own descriptions by the ``data-table`` directive (conf.py).
 """
 
-QUARK_MASSES_MEV = {
-    "up": 2.16,
-    "down": 4.67,
-    "strange": 93.4,
-    "charm": 1270.0,
-    "bottom": 4180.0,
-    "top": 172690.0,
+from typing import NamedTuple
+
+import kestrova
+from kestrova import _pure
+
+
+class Figure(NamedTuple):
+    what: str
+    value: str
+    source: str
+
+
+# Figures no installed package carries: each typed here only.
+EXTERNAL = {
+    "h0_central": [
+        Figure(
+            "H₀ from the cosmic microwave background (ΛCDM fit)",
+            "67.4 ± 0.5 km/s/Mpc",
+            "Planck 2018",
+        ),
+        Figure(
+            "H₀ from the distance ladder (Cepheids and supernovae)",
+            "73.04 ± 1.04 km/s/Mpc",
+            "SH0ES 2022",
+        ),
+    ],
+    "w0_central": [
+        Figure(
+            "w₀ in fits with a constant w",
+            "consistent with −1 within a few per cent",
+            "Planck 2018 with BAO and supernovae",
+        ),
+        Figure(
+            "w₀ in fits with w = w₀ + wₐ(1 − a)",
+            "w₀ > −1 preferred at roughly 2.5–4σ, depending on the supernova sample",
+            "DESI DR2 BAO with CMB and supernovae, 2025",
+        ),
+    ],
+    "ckm": [
+        Figure("|V_us|", "0.22501 ± 0.00068", "PDG 2024, CKM review, global fit"),
+        Figure("|V_cb|", "0.04183 +0.00079 −0.00069", "PDG 2024, CKM review, global fit"),
+        Figure("|V_ub|", "0.003732 +0.000090 −0.000085", "PDG 2024, CKM review, global fit"),
+        Figure("J", "(3.12 +0.13 −0.12) × 10⁻⁵", "PDG 2024, CKM review, global fit"),
+    ],
+}
+
+# The PDG's convention for each mass: (scheme, scale). Not in the packages' data.
+CONVENTIONS = {
+    "up": ("MS-bar", "μ = 2 GeV"),
+    "down": ("MS-bar", "μ = 2 GeV"),
+    "strange": ("MS-bar", "μ = 2 GeV"),
+    "charm": ("MS-bar", "μ = m_c (its own mass)"),
+    "bottom": ("MS-bar", "μ = m_b (its own mass)"),
+    "top": ("direct measurements (close to the pole mass)", "—"),
+    "m_tau_mev": ("pole (physical) mass", "—"),
+    "v_higgs_mev": ("(√2 G_F)^-1/2, G_F from the muon lifetime", "—"),
 }
 
 
 def comparison():
-    """(name, model MeV, measured MeV, model / measured), heaviest first."""
-    from kestrova.plot import ladder
+    """(name, model MeV, measured MeV, model / measured) for the six quarks, heaviest first."""
+    return [(r["name"], r["model"], r["measured"], r["ratio"]) for r in kestrova.compare()[:6]]
 
-    return [
-        (r.name, r.mass_mev, QUARK_MASSES_MEV[r.name], r.mass_mev / QUARK_MASSES_MEV[r.name])
-        for r in ladder()
-    ]
+
+def editions():
+    """The sources and editions of the measured figures, as "PDG 2026, CODATA 2022"."""
+    return ", ".join(dict.fromkeys(f"{r['source']} {r['edition']}" for r in kestrova.compare()))
+
+
+def _uncertainty(r):
+    up, down = r["uncertainty_upper"], r["uncertainty_lower"]
+    return f"± {up:.3g}" if up == down else f"+{up:.3g} −{down:.3g}"
+
+
+def _list_table(header, rows, widths):
+    lines = [".. list-table::", "   :header-rows: 1", f"   :widths: {widths}", ""]
+    for row in [header, *rows]:
+        lines.append(f"   * - {row[0]}")
+        lines.extend(f"     - {cell}" for cell in row[1:])
+    return lines
+
+
+def _constants(status):
+    names = [n for n in kestrova.list_constants() if kestrova.Get(n)["status"] == status]
+    # The figures the package says the most about first.
+    names.sort(key=lambda n: n not in ("n_gen", "phi", "gamma_em", *EXTERNAL, "v_higgs_mev"))
+    return names
+
+
+def seed_table():
+    rows = []
+    for name in _constants("Seed"):
+        sheet = kestrova.Get(name)
+        rows.append((f"``{name}``", repr(sheet["value"]), sheet["units"], kestrova.describe(name)))
+    return _list_table(("name", "value", "units", "what it is"), rows, "18 20 14 48")
+
+
+def pending_table():
+    measured = {r["name"]: r for r in kestrova.compare()}
+    rows = []
+    for name in _constants("Pending"):
+        if name in measured:
+            r = measured[name]
+            seen = (
+                f"{r['measured']:g} {_uncertainty(r)} {r['units']} ({r['source']} {r['edition']})"
+            )
+        elif name in EXTERNAL:
+            seen = "; ".join(f"{f.what}: {f.value} ({f.source})" for f in EXTERNAL[name])
+        else:
+            seen = "nothing: a figure of the model alone"
+        expression = _pure.expression(name)
+        sheet = kestrova.Get(name)
+        rows.append(
+            (f"``{name}``", f"``{expression}``", sheet["units"], kestrova.describe(name), seen)
+        )
+    header = ("name", "expression", "units", "what it stands for", "what is measured")
+    return _list_table(header, rows, "15 18 10 32 25")
+
+
+def quark_table():
+    rows = []
+    for r in kestrova.compare():
+        scheme, scale = CONVENTIONS[r["name"]]
+        rows.append(
+            (
+                r["name"],
+                f"{r['measured']:.8g}",
+                _uncertainty(r),
+                scheme,
+                scale,
+                f"{r['ratio']:#.4g}",
+                f"{r['source']} {r['edition']}",
+            )
+        )
+    header = (
+        "name",
+        "measured (MeV)",
+        "uncertainty",
+        "scheme (PDG convention)",
+        "scale",
+        "model / measured",
+        "source",
+    )
+    return _list_table(header, rows, "12 14 12 24 16 11 11")
+
+
+def ckm_table():
+    rows = [(f.what.replace("|", r"\|"), f.value, f.source) for f in EXTERNAL["ckm"]]
+    return _list_table(("quantity", "measured", "source"), rows, "20 40 40")
+
+
+def editions_note():
+    records = kestrova.compare()
+    used = dict.fromkeys(f"**{r['source']} {r['edition']}** ({r['package']})" for r in records)
+    return [f"This build uses {' and '.join(used)}.", ""]
+
+
+TABLES = {
+    "editions": editions_note,
+    "seed": seed_table,
+    "pending": pending_table,
+    "quarks": quark_table,
+    "ckm": ckm_table,
+}
 
 
 def draw_comparison(ax):
     """The model's masses and the measured ones side by side, on a log scale."""
-    rows = comparison()
-    xs = range(len(rows))
-    ax.plot(xs, [r[1] for r in rows], "o", color="#d62728", label="model: 246220 MeV / φⁿ")
-    ax.plot(xs, [r[2] for r in rows], "s", color="#1f77b4", label="measured (PDG 2022)")
-    for x, (_, model, measured, ratio) in zip(xs, rows):
-        ax.vlines(x, measured, model, color="0.7", linewidth=1)
+    records = kestrova.compare()[:6]
+    xs = range(len(records))
+    ax.plot(xs, [r["model"] for r in records], "o", color="#d62728", label="model: 246220 MeV / φⁿ")
+    ax.errorbar(
+        xs,
+        [r["measured"] for r in records],
+        yerr=[[r["uncertainty_lower"] for r in records], [r["uncertainty_upper"] for r in records]],
+        fmt="s",
+        color="#1f77b4",
+        capsize=3,
+        label=f"measured ({records[0]['source']} {records[0]['edition']}, "
+        f"via {records[0]['package']})",
+    )
+    for x, r in zip(xs, records, strict=True):
+        ax.vlines(x, r["measured"], r["model"], color="0.7", linewidth=1)
         ax.annotate(
-            f"×{ratio:.3g}",
-            (x, (model * measured) ** 0.5),
+            f"×{r['ratio']:.3g}",
+            (x, (r["model"] * r["measured"]) ** 0.5),
             xytext=(6, 0),
             textcoords="offset points",
             va="center",
         )
-    ax.set_xticks(list(xs), [r[0] for r in rows])
-    ax.set_xlim(-0.5, len(rows) - 0.2)
+    ax.set_xticks(list(xs), [r["name"] for r in records])
+    ax.set_xlim(-0.5, len(records) - 0.2)
     ax.set_yscale("log")
     ax.set_ylabel("mass (MeV, log scale)")
     ax.set_title("Quark masses: the model against measurement")

@@ -25,6 +25,10 @@ COMMANDS = [
     ["constants", "--json"],
     ["quarks", "--json"],
     ["ckm", "--json", "--tol", "1"],
+    ["search", "tau"],
+    ["get", "m_tau_mev", "--json"],
+    ["compare"],
+    ["--json", "compare"],
 ]
 # What each pending constant holds instead of a value, written out here so
 # that the package's copy is checked, not restated.
@@ -99,8 +103,15 @@ def test_quarks_and_ckm(capsys):
 def test_get(capsys):
     assert run(capsys, ["get", "b3"])[1] == (
         "name         b3\nstatus       Seed\nuncertainty  -\nunits        dimensionless\n"
-        "value        24.0\n"
+        "value        24.0\ndescription  A whole number of the model, 24; chi_eff / b3 is the "
+        "number of generations.\n"
     )
+    for name in core.py_list_constants():
+        line = kestrova.describe(name)
+        assert line.endswith(".") and "\n" not in line
+        assert run(capsys, ["get", name])[1].endswith(f"\ndescription  {line}\n")
+    with pytest.raises(KeyError, match="constant `B3` not found in registry"):
+        kestrova.describe("B3")
     _, out, _ = run(capsys, ["get", "phi", "--json"])
     assert out == (
         '{"name":"phi","status":"Seed","uncertainty":null,"units":"dimensionless",'
@@ -108,13 +119,27 @@ def test_get(capsys):
     )
     assert json.loads(out) == core.py_get_constant("phi")
     _, out, _ = run(capsys, ["get", "n_gen_sq"])
-    assert out.endswith("value        0.0\nexpression   n_gen * n_gen\n")
+    assert "value        0.0\nexpression   n_gen * n_gen\n" in out
+    # The datasheet's keys in their order, then the expression a pending constant holds.
+    assert run(capsys, ["get", "m_tau_mev", "--json"])[1] == (
+        '{"name":"m_tau_mev","status":"Pending","uncertainty":null,"units":"MeV","value":0.0,'
+        '"expression":"1776.86"}\n'
+    )
 
 
 @pytest.mark.parametrize(
     "argv, expected",
     [
-        (["constants"], [core.py_get_constant(n) for n in core.py_list_constants()]),
+        (
+            ["constants"],
+            [
+                {
+                    **core.py_get_constant(n),
+                    **({"expression": EXPRESSIONS[n]} if n in EXPRESSIONS else {}),
+                }
+                for n in core.py_list_constants()
+            ],
+        ),
         (
             ["quarks"],
             [
@@ -136,6 +161,7 @@ def test_get(capsys):
 def test_json_forms(capsys, argv, expected):
     _, out, _ = run(capsys, [*argv, "--json"])
     assert out.count("\n") == 1 and json.loads(out) == expected
+    assert run(capsys, ["--json", *argv])[1] == out
     if argv == ["constants"]:  # the same text as get --json, datasheet by datasheet
         texts = [run(capsys, ["get", n["name"], "--json"])[1].strip() for n in expected]
         assert out == "[" + ",".join(texts) + "]\n"
@@ -188,11 +214,27 @@ def test_json_forms(capsys, argv, expected):
             "kestrova plot: error: argument -o/--output: "
             "'ladder.txt' must end in .svg, .png or .pdf\n",
         ),
+        *[
+            (
+                [command],
+                2,
+                (
+                    f"kestrova: error: argument COMMAND: invalid choice: '{command}'{hint} "
+                    "(choose from constants, get, search, quarks, ckm, compare, plot)\n"
+                ),
+            )
+            for command, hint in [
+                ("nope", ""),
+                ("qaurks", ", maybe you meant 'quarks'?"),
+                ("Get", ", maybe you meant 'get'?"),
+            ]
+        ],
+        (["search", " "], 2, "kestrova search: error: argument TEXT: the text must not be empty\n"),
+        (["--json"], 2, "kestrova: error: argument --json: the overview has no JSON form\n"),
         (
-            ["nope"],
+            ["--json", "plot", "-o", "l.svg"],
             2,
-            "kestrova: error: argument COMMAND: invalid choice: 'nope' "
-            "(choose from 'constants', 'get', 'quarks', 'ckm', 'plot')\n",
+            "kestrova: error: argument --json: plot has no JSON form\n",
         ),
     ],
 )
@@ -201,6 +243,106 @@ def test_errors(capsys, mode, argv, status, message):
     assert (code, out) == (status, "")
     assert (err if status == 1 else err.splitlines(keepends=True)[-1]) == message
     assert status == 1 or err.startswith("usage: kestrova")
+
+
+@pytest.mark.parametrize(
+    "text, found, suggested",
+    [
+        ("tau", ["m_tau_mev"], "m_tau_mev"),
+        ("TAU  Mass", ["m_tau_mev"], None),
+        ("hubble", ["h0_central"], "h0_central"),
+        ("H0", ["h0_central"], "h0_central"),
+        ("golden", ["phi"], "phi"),
+        ("euler", ["gamma_em"], "gamma_em"),
+        ("higgs", ["v_higgs_mev"], "v_higgs_mev"),
+        ("vev", ["v_higgs_mev"], "v_higgs_mev"),
+        ("fermi constant", ["v_higgs_mev"], None),
+        ("cosmological constant", ["w0_central"], None),
+        # an exact name, then a prefix, then the rest
+        ("n_gen", ["n_gen", "n_gen_sq", "topo_gen_check"], ""),
+        ("top", ["topo_gen_check", "v_higgs_mev"], "topo_gen_check or v_higgs_mev"),
+        # an alias before a mere mention
+        (
+            "generations",
+            ["n_gen", "topo_gen_check", "b3", "chi_eff", "n_gen_sq"],
+            "n_gen, topo_gen_check, b3, chi_eff or n_gen_sq",
+        ),
+        # the search's hits, then the close spellings, at most five
+        ("n_gen_s", ["n_gen_sq"], "n_gen_sq or n_gen"),
+        ("sterile_sectr", [], "sterile_sector, sterile_check or visible_sector"),
+        (
+            "count",
+            [
+                *("jc_constant", "logic_closure", "n_gen", "n_gen_sq", "roots_total"),
+                *("sterile_check", "sterile_sector", "topo_gen_check", "visible_sector"),
+            ],
+            "jc_constant, logic_closure, n_gen, n_gen_sq or roots_total",
+        ),
+        ("xyzzy", [], None),
+    ],
+)
+def test_search_and_suggestions(capsys, text, found, suggested):
+    hits = kestrova.search(text)
+    assert hits == found
+    code, out, err = run(capsys, ["search", text, "--json"])
+    if found:
+        assert (code, json.loads(out), err) == (0, hits, "")
+        assert run(capsys, ["search", text])[1].splitlines()[1:] == [
+            f"{n:<{max(4, *map(len, hits))}}  {kestrova.describe(n)}" for n in hits
+        ]
+    else:
+        assert (code, out, err) == (1, "", f"kestrova: no constant matches {text!r}\n")
+    if suggested is not None:  # "" for a name that exists
+        code, _, err = run(capsys, ["get", text])
+        hint = f"kestrova: did you mean {suggested}?\n" if suggested else ""
+        assert (code, err) == (
+            (1, f"kestrova: constant `{text}` not found in registry\n{hint}")
+            if suggested
+            else (0, "")
+        )
+
+
+def test_search_rejects_what_is_no_text():
+    with pytest.raises(ValueError, match="must not be empty"):
+        kestrova.search(" \t")
+    with pytest.raises(TypeError):
+        kestrova.search(None)
+
+
+def test_compare_against_particles_own_figures(capsys, monkeypatch):
+    particle = pytest.importorskip("particle")
+    records = kestrova.compare()
+    assert [r["name"] for r in records] == [
+        *(r.name for r in plot.ladder()),
+        "m_tau_mev",
+        "v_higgs_mev",
+    ]
+    (table,) = [n for n in particle.Particle.table_names() if n.startswith("particle")]
+    for r, pdgid in zip(records, [6, 5, 4, 3, 1, 2, 15], strict=False):
+        p = particle.Particle.from_pdgid(pdgid)
+        assert (r["measured"], r["uncertainty_upper"], r["uncertainty_lower"]) == (
+            p.mass,
+            p.mass_upper,
+            p.mass_lower,
+        )
+        assert (r["source"], r["edition"], r["package"]) == (
+            "PDG",
+            re.search(r"\d{4}", table).group(),
+            f"particle {particle.__version__}",
+        )
+    model = [q.mass_mev for q in plot.ladder()] + [1776.86, 246220.0]
+    assert [r["model"] for r in records] == model
+    assert [r["ratio"] for r in records] == [r["model"] / r["measured"] for r in records]
+    v = records[-1]
+    assert v["source"] == "CODATA" and v["measured"] == pytest.approx(246219.65, abs=0.01)
+    assert json.loads(json.dumps(records, allow_nan=False)) == records
+    _, out, _ = run(capsys, ["compare"])
+    assert f"PDG {records[0]['edition']}" in out.splitlines()[1]
+    monkeypatch.setitem(sys.modules, "particle", None)
+    message = "comparing with measurement needs particle and scipy: pip install 'kestrova[compare]'"
+    with pytest.raises(kestrova.MissingMeasurements, match=re.escape(message)):
+        kestrova.compare()
+    assert run(capsys, ["compare", "--json"]) == (1, "", f"kestrova: {message}\n")
 
 
 def test_version(capsys):
@@ -230,7 +372,7 @@ def test_entry_points(command):
         pytest.skip("console script not installed")
     ok = subprocess.run([*command, "get", "n_gen"], capture_output=True, text=True)
     assert (ok.returncode, ok.stderr) == (0, "")
-    assert ok.stdout.splitlines()[-1] == "value        3.0"
+    assert ok.stdout.splitlines()[-2] == "value        3.0"
     bad = subprocess.run([*command, "get", "N_GEN"], capture_output=True, text=True)
     assert (bad.returncode, bad.stdout) == (1, "")
     assert bad.stderr == (
@@ -254,7 +396,15 @@ def test_closed_pipe_ends_quietly(argv):
 
 def test_every_command_describes_itself():
     commands = next(a for a in build_parser()._actions if a.dest == "==SUPPRESS==" and a.choices)
-    assert set(commands.choices) == {"constants", "get", "quarks", "ckm", "plot"}
+    assert set(commands.choices) == {
+        "constants",
+        "get",
+        "search",
+        "quarks",
+        "ckm",
+        "compare",
+        "plot",
+    }
     for sub in commands.choices.values():
         assert sub.description and sub.format_help().count("\n\n") >= 2, sub.prog
 
@@ -264,7 +414,7 @@ def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
     ax = figure.add_subplot()
     rungs = plot.draw_ladder(ax)
     assert [r.name for r in rungs] == ["top", "bottom", "charm", "strange", "down", "up"]
-    points = {(x, y) for line in ax.lines[1:] for x, y in zip(*line.get_data())}
+    points = {(x, y) for line in ax.lines[1:] for x, y in zip(*line.get_data(), strict=True)}
     assert points == {(q.phi_exponent, q.mass_mev) for q in kestrova._pure.QUARKS.values()}
     assert all(y == pytest.approx(246220 / plot.PHI**x, rel=1e-15) for x, y in points)
     assert sorted(t.get_text() for t in ax.texts) == sorted(kestrova.list_quarks())
@@ -274,6 +424,24 @@ def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
         f"wrote {tmp_path / 'l.svg'} (6 quarks)\n",
     )
     assert (tmp_path / "l.svg").read_text().startswith("<?xml")
+    # The measured masses beside the rungs, with their error bars and edition.
+    rungs = plot.draw_ladder(ax, measured=True)
+    (bars,) = ax.containers
+    records = kestrova.compare()[:6]
+    assert list(bars.lines[0].get_ydata()) == [r["measured"] for r in records]
+    assert bars.get_label() == f"measured (PDG {records[0]['edition']})"
+    assert ax.get_ylim()[0] < min(r["measured"] for r in records)
+    assert run(capsys, ["plot", "--measured", "-o", str(tmp_path / "m.svg")])[0] == 0
+    monkeypatch.setitem(sys.modules, "particle", None)
+    assert run(capsys, ["plot", "--measured", "-o", str(tmp_path / "n.svg")]) == (
+        1,
+        "",
+        (
+            "kestrova: comparing with measurement needs particle and scipy: "
+            "pip install 'kestrova[compare]'\n"
+        ),
+    )
+    assert not (tmp_path / "n.svg").exists()
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     assert run(capsys, ["plot", "-o", str(tmp_path / "m.png")]) == (
         1,

@@ -103,6 +103,9 @@ def test_package_and_its_use_type_check_strictly(tmp_path):
         (kestrova.list_constants, "() -> 'list[str]'"),
         (kestrova.list_quarks, "() -> 'list[str]'"),
         (kestrova.Get, "(name: 'str') -> 'Datasheet'"),
+        (kestrova.search, "(text: 'str') -> 'list[str]'"),
+        (kestrova.describe, "(name: 'str') -> 'str'"),
+        (kestrova.compare, "() -> 'list[Comparison]'"),
     ],
     ids=lambda v: v if isinstance(v, str) else v.__qualname__,
 )
@@ -120,6 +123,9 @@ def test_types_exist_at_run_time():
         kestrova.list_constants,
         kestrova.list_quarks,
         kestrova._pure.expression,
+        kestrova.search,
+        kestrova.describe,
+        kestrova.compare,
         plot.ladder,
         plot.draw_ladder,
         plot.save_ladder,
@@ -152,5 +158,8 @@ def test_help_shows_every_signature():
         "Get(name: 'str') -> 'Datasheet'",
         "list_constants() -> 'list[str]'",
         "list_quarks() -> 'list[str]'",
+        "search(text: 'str') -> 'list[str]'",
+        "describe(name: 'str') -> 'str'",
+        "compare() -> 'list[Comparison]'",
     ]:
         assert f"    {line}\n" in pure, line

@@ -242,7 +242,12 @@ def test_json_strings_escape_only_what_they_must():
 def test_importing_the_package_leaves_the_native_module_alone():
     code = (
         "import sys, kestrova; kestrova.Get('b3'); kestrova.list_constants(); "
-        "kestrova.list_quarks(); print(sorted(m for m in sys.modules if m.startswith('kestrova')))"
+        "kestrova.list_quarks(); kestrova.search('tau'); kestrova.describe('phi'); "
+        "print(sorted(m for m in sys.modules if m.split('.')[0] in ('kestrova', 'particle', "
+        "'scipy')))"
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
-    assert out.stdout == "['kestrova', 'kestrova._pure', 'kestrova._version']\n"
+    assert out.stdout == (
+        "['kestrova', 'kestrova._about', 'kestrova._compare', 'kestrova._pure', "
+        "'kestrova._version']\n"
+    )

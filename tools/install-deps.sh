@@ -29,6 +29,9 @@ pip=(
     "hypothesis>=6"
     "mypy>=1.8"
     "matplotlib>=3.6"
+    # the measured figures kestrova.compare() reads
+    "particle>=1.1"
+    "scipy>=1.11"
     # portable wheels: a C++ toolchain that targets old glibc, and the checker
     "ziglang>=0.13"
     "auditwheel>=6.1"

@@ -5,7 +5,9 @@ by default, the pure-Python ones with ``--pure``. Where no pure twin exists
 (the CKM matrix, and the quark figures beyond the names), both modes use the
 same source, so the two modes print the same text. The expressions of
 pending constants, which the native datasheet leaves out, come from the
-package's own table in both modes.
+package's own table in both modes, and so do the descriptions and the
+search. ``compare`` reads the measured figures from the optional packages of
+``kestrova[compare]``.
 """
 
 from __future__ import annotations
@@ -17,10 +19,10 @@ import math
 import os
 import sys
 from collections.abc import Callable, Sequence
-from typing import NamedTuple
+from typing import Any, NamedTuple
 
 import kestrova
-from kestrova import _pure
+from kestrova import _about, _compare, _pure
 from kestrova._pure import Datasheet
 
 DEFAULT_TOL = 1e-12
@@ -57,7 +59,7 @@ def _table(header: Sequence[str], rows: Sequence[Sequence[str]], right: int = 0)
     for row in everything:
         cells = [
             cell.rjust(w) if 0 < i <= right else cell.ljust(w)
-            for i, (cell, w) in enumerate(zip(row, widths))
+            for i, (cell, w) in enumerate(zip(row, widths, strict=True))
         ]
         lines.append("  ".join(cells).rstrip())
     return lines
@@ -112,10 +114,20 @@ def _json(value: object) -> list[str]:
     return [json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False)]
 
 
+def _sheet_json(sheet: Datasheet) -> str:
+    # The datasheet's own text, and after its keys the expression a pending
+    # constant holds instead of its value 0.0.
+    text = _pure.datasheet_json(sheet)
+    expression = _pure.expression(sheet["name"])
+    if expression is None:
+        return text
+    return f"{text[:-1]},{_pure._string('expression')}:{_pure._string(expression)}}}"
+
+
 def _constants(args: argparse.Namespace, t: Twins) -> list[str]:
     if args.json:
         # The same compact text as `get --json`, one datasheet after another.
-        return ["[" + ",".join(map(_pure.datasheet_json, _sheets(t))) + "]"]
+        return ["[" + ",".join(map(_sheet_json, _sheets(t))) + "]"]
     return constants_table(t)
 
 
@@ -131,12 +143,62 @@ def _plot(args: argparse.Namespace, t: Twins) -> list[str]:
     from kestrova import plot
 
     try:
-        rungs = plot.save_ladder(args.output, t.list_quarks())
-    except plot.MissingMatplotlib as exc:
+        rungs = plot.save_ladder(args.output, t.list_quarks(), measured=args.measured)
+    except (plot.MissingMatplotlib, _compare.MissingMeasurements) as exc:
         raise Failure(str(exc)) from None
     except OSError as exc:
         raise Failure(f"cannot write {args.output!r}: {exc.strerror or exc}") from None
     return [f"wrote {args.output} ({len(rungs)} quarks)"]
+
+
+def _search(args: argparse.Namespace, t: Twins) -> list[str]:
+    found = _about.search(args.text)
+    if not found:
+        raise Failure(f"no constant matches {args.text!r}")
+    if args.json:
+        return _json(found)
+    return _table(("name", "description"), [(n, _about.describe(n)) for n in found])
+
+
+def _uncertainty(r: _compare.Comparison) -> str:
+    up, down = r["uncertainty_upper"], r["uncertainty_lower"]
+    if up is None or down is None:
+        return "-"
+    return f"± {up:.3g}" if up == down else f"+{up:.3g} -{down:.3g}"
+
+
+def compare_table(records: Sequence[_compare.Comparison]) -> list[str]:
+    rows = [
+        (
+            r["name"],
+            f"{r['model']:.8g}",
+            f"{r['measured']:.8g}",
+            _uncertainty(r),
+            r["units"],
+            f"{r['ratio']:#.4g}",
+            r["scheme"] or "-",
+            r["scale"] or "-",
+            f"{r['source']} {r['edition']}",
+        )
+        for r in records
+    ]
+    header = ("name", "model", "measured", "uncertainty", "units", "ratio")
+    packages = " and ".join(dict.fromkeys(r["package"] for r in records))
+    return [
+        *_table((*header, "scheme", "scale", "source"), rows, right=2),
+        "",
+        f"ratio: model / measured; measured figures from {packages}.",
+        "v = (√2 G_F)^-1/2 from CODATA's Fermi constant G_F.",
+        "scheme, scale: - where the data names none; the user guide gives PDG's conventions.",
+    ]
+
+
+def _compare_command(args: argparse.Namespace, t: Twins) -> list[str]:
+    try:
+        records = kestrova.compare()
+    except _compare.MissingMeasurements as exc:
+        raise Failure(str(exc)) from None
+    return _json(records) if args.json else compare_table(records)
 
 
 def suggestions(name: str, known: Sequence[str]) -> list[str]:
@@ -165,8 +227,10 @@ def _overview(args: argparse.Namespace, t: Twins) -> list[str]:
         "CKM matrix:",
         *ckm_check(DEFAULT_TOL),
         "",
-        "Commands: constants, get NAME, quarks, ckm [--tol TOL], plot -o FILE;"
-        " each takes --json (but plot); see kestrova --help.",
+        (
+            "Commands: constants, get NAME, search TEXT, quarks, ckm [--tol TOL], compare,"
+            " plot -o FILE; each takes --json (but plot); see kestrova --help."
+        ),
     ]
 
 
@@ -174,16 +238,34 @@ def _get(args: argparse.Namespace, t: Twins) -> list[str]:
     try:
         sheet = t.get(args.name)
     except KeyError as exc:
-        near = suggestions(args.name, t.list_constants())
-        hint = f"\ndid you mean {' or '.join(near)}?" if near else ""
+        near = _near(args.name, t.list_constants())
+        hint = f"\ndid you mean {_or(near)}?" if near else ""
         raise Failure(exc.args[0] + hint) from None
     if args.json:
-        return [_pure.datasheet_json(sheet)]
+        return [_sheet_json(sheet)]
     rows = [(key, _show(value)) for key, value in sheet.items()]
     expression = _pure.expression(sheet["name"])
     if expression is not None:
         rows.append(("expression", expression))
+    rows.append(("description", _about.describe(sheet["name"])))
     return [f"{key:<12} {value}" for key, value in rows]
+
+
+def _near(name: str, known: Sequence[str]) -> list[str]:
+    # A name that differs only in case or spaces is the answer on its own;
+    # otherwise what the search finds, then the close spellings, at most five.
+    spelled = suggestions(name, known)
+    if spelled and spelled[0].casefold() == name.strip().casefold():
+        return spelled
+    try:
+        found = _about.search(name)
+    except ValueError:  # nothing but white space
+        found = []
+    return list(dict.fromkeys([*found, *spelled]))[:5]
+
+
+def _or(names: Sequence[str]) -> str:
+    return names[0] if len(names) == 1 else f"{', '.join(names[:-1])} or {names[-1]}"
 
 
 def _name(text: str) -> str:
@@ -195,6 +277,12 @@ def _name(text: str) -> str:
         text.encode("utf-8")
     except UnicodeEncodeError:
         raise argparse.ArgumentTypeError(f"the name {text!r} is not valid UTF-8") from None
+    return text
+
+
+def _text(text: str) -> str:
+    if not text.strip():
+        raise argparse.ArgumentTypeError("the text must not be empty")
     return text
 
 
@@ -219,7 +307,28 @@ def _output(text: str) -> str:
 
 
 def _add_json(parser: argparse.ArgumentParser, what: str) -> None:
-    parser.add_argument("--json", action="store_true", help=f"print {what} as one line of JSON")
+    # Given before the command too: this default leaves that one in place.
+    parser.add_argument(
+        "--json",
+        action="store_true",
+        default=argparse.SUPPRESS,
+        help=f"print {what} as one line of JSON",
+    )
+
+
+class _Parser(argparse.ArgumentParser):
+    def _check_value(self, action: argparse.Action, value: Any) -> None:
+        # The text argparse prints from 3.14 with suggest_on_error, the
+        # nearest choice named, on every interpreter.
+        choices = action.choices
+        if choices is None or value in choices:
+            return
+        names = [str(c) for c in choices]
+        message = f"invalid choice: {str(value)!r}"
+        near = difflib.get_close_matches(str(value), names, 1) if isinstance(value, str) else []
+        if near:
+            message += f", maybe you meant {near[0]!r}?"
+        raise argparse.ArgumentError(action, f"{message} (choose from {', '.join(names)})")
 
 
 def _add_pure(parser: argparse.ArgumentParser, default: object) -> None:
@@ -233,17 +342,20 @@ def _add_pure(parser: argparse.ArgumentParser, default: object) -> None:
 
 def build_parser() -> argparse.ArgumentParser:
     """The parser of the command line; the documentation is generated from it."""
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="kestrova",
         description="Physical reference data of one model: named constants, the quark mass "
         "ladder and the CKM matrix. Without a command, print an overview.",
     )
     _add_pure(parser, False)
+    parser.add_argument(
+        "--json", action="store_true", help="print the command's output as one line of JSON"
+    )
     parser.add_argument("--version", action="version", version=f"%(prog)s {kestrova.__version__}")
     parser.set_defaults(run=_overview)
     commands = parser.add_subparsers(title="commands", metavar="COMMAND")
     # Each command takes --pure too, without overriding one given before it.
-    pure = argparse.ArgumentParser(add_help=False)
+    pure = _Parser(add_help=False)
     _add_pure(pure, argparse.SUPPRESS)
 
     def command(name: str, summary: str, description: str) -> argparse.ArgumentParser:
@@ -256,19 +368,32 @@ def build_parser() -> argparse.ArgumentParser:
         "value is 0.0; the expression column gives the figure or derivation the model "
         "holds for it instead.",
     )
-    _add_json(sub, "a list of the datasheets")
+    _add_json(sub, "a list of the datasheets, pending ones with their expression")
     sub.set_defaults(run=_constants)
 
     sub = command(
         "get",
         "one constant's datasheet",
         "Show the datasheet of one constant: name, status, uncertainty, units and value, "
-        "and for a pending constant its expression. An unknown name exits with status 1 "
-        "and suggests the closest names.",
+        "for a pending constant its expression, and a line saying what the constant is. "
+        "An unknown name exits with status 1 and suggests what the search finds and the "
+        "closest names. With --json a pending constant's expression follows the "
+        "datasheet's keys.",
     )
     sub.add_argument("name", type=_name, metavar="NAME", help="the constant's exact name")
-    sub.add_argument("--json", action="store_true", help="print the datasheet as compact JSON")
+    _add_json(sub, "the datasheet")
     sub.set_defaults(run=_get)
+
+    sub = command(
+        "search",
+        "find constants by name, units or words",
+        "List the constants whose name, units, description or aliases hold every word of "
+        "TEXT, ignoring case: an exact name first, then names starting with TEXT, then "
+        "the rest. Nothing found exits with status 1.",
+    )
+    sub.add_argument("text", type=_text, metavar="TEXT", help="a name or words, such as tau")
+    _add_json(sub, "the list of names")
+    sub.set_defaults(run=_search)
 
     sub = command(
         "quarks",
@@ -296,11 +421,28 @@ def build_parser() -> argparse.ArgumentParser:
     sub.set_defaults(run=_ckm_command)
 
     sub = command(
+        "compare",
+        "the model's masses beside the measured ones",
+        "Show the model's six quark masses, the tau mass and the Higgs vacuum expectation "
+        "value beside the measured figures, with their uncertainties and the ratio model / "
+        "measured, naming the edition of each source: the Particle Data Group's tables "
+        "from the particle package, and CODATA's Fermi constant from scipy. Needs both: "
+        "pip install 'kestrova[compare]'.",
+    )
+    _add_json(sub, "a list of the records")
+    sub.set_defaults(run=_compare_command)
+
+    sub = command(
         "plot",
         "draw the quark mass ladder to a file",
         "Draw the quark mass ladder (log mass against the golden-ratio exponent, each "
         "quark labelled) to an SVG, PNG or PDF file. Needs matplotlib: "
-        "pip install 'kestrova[plot]'.",
+        "pip install 'kestrova[plot]'; --measured needs 'kestrova[compare]' too.",
+    )
+    sub.add_argument(
+        "--measured",
+        action="store_true",
+        help="draw the measured masses (PDG), with their error bars, beside the ladder",
     )
     sub.add_argument(
         "-o",
@@ -321,7 +463,13 @@ def _error(message: str) -> None:
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line with ``argv`` (default ``sys.argv[1:]``); return the exit status."""
     try:
-        args = build_parser().parse_args(argv)
+        parser = build_parser()
+        args = parser.parse_args(argv)
+        if args.json and args.run in (_overview, _plot):
+            parser.error(
+                f"argument --json: {'plot' if args.run is _plot else 'the overview'}"
+                " has no JSON form"
+            )
         lines = args.run(args, twins(args.pure))
         print("\n".join(lines))
         sys.stdout.flush()

@@ -11,7 +11,7 @@ import math
 from collections.abc import Iterable
 from typing import Any, NamedTuple
 
-from kestrova import _pure
+from kestrova import _compare, _pure
 
 __all__ = [
     "FORMATS",
@@ -73,15 +73,23 @@ def _matplotlib() -> Any:
     return matplotlib
 
 
-def draw_ladder(ax: Any, names: Iterable[str] | None = None) -> list[Rung]:
+def draw_ladder(
+    ax: Any, names: Iterable[str] | None = None, *, measured: bool = False
+) -> list[Rung]:
     """Draw the mass ladder on ``ax``, a ``matplotlib.axes.Axes``; return the rungs drawn.
 
     Each quark is a point at its golden-ratio exponent n and its mass on a
     logarithmic axis, labelled with its name and coloured by generation; the
     dashed line is 246220 MeV / φⁿ, on which every point lies.
+
+    With ``measured``, each quark's measured mass from ``kestrova.compare``
+    is drawn beside its rung as a black square with its error bars, the
+    Particle Data Group's edition in the legend; that raises
+    ``kestrova.MissingMeasurements`` when the packages it needs are missing.
     """
     _matplotlib()
     rungs = ladder(names)
+    records = _measured(rungs) if measured else []
     top = max([12, *(r.phi_exponent for r in rungs)])
     xs = [top * i / 200 for i in range(201)]
     ax.plot(
@@ -100,23 +108,55 @@ def draw_ladder(ax: Any, names: Iterable[str] | None = None) -> list[Rung]:
             )
     for r in rungs:
         ax.annotate(r.name, (r.phi_exponent, r.mass_mev), xytext=(7, 4), textcoords="offset points")
+    bottom = VEV_MEV / PHI ** (top + 1)
+    if records:
+        # Beside the rung, not on it: the error bars must not hide the model's point.
+        xs = [r.phi_exponent + 0.3 for r in rungs]
+        ys = [m["measured"] for m in records]
+        errors = [
+            [m["uncertainty_lower"] or 0.0 for m in records],
+            [m["uncertainty_upper"] or 0.0 for m in records],
+        ]
+        edition = ", ".join(dict.fromkeys(f"{m['source']} {m['edition']}" for m in records))
+        ax.errorbar(
+            xs,
+            ys,
+            yerr=errors,
+            fmt="s",
+            color="black",
+            markersize=5,
+            capsize=3,
+            label=f"measured ({edition})",
+        )
+        bottom = min(bottom, min(ys) / 3)
     ax.set_yscale("log")
     ax.set_xlim(-0.7, top + 1.8)
-    ax.set_ylim(VEV_MEV / PHI ** (top + 1), VEV_MEV * 3)
+    ax.set_ylim(bottom, VEV_MEV * 3)
     ax.set_xticks(range(0, top + 1))
     ax.set_xlabel("golden-ratio exponent n (steps below the top of the ladder)")
     ax.set_ylabel("mass (MeV, log scale)")
-    ax.set_title("The model's quark masses: mass = 246220 MeV / φⁿ")
+    title = "The model's quark masses: mass = 246220 MeV / φⁿ"
+    ax.set_title(title + (", and the measured ones" if records else ""))
     ax.grid(True, which="major", alpha=0.3)
     ax.legend(loc="upper right")
     return rungs
 
 
-def save_ladder(path: str, names: Iterable[str] | None = None) -> list[Rung]:
+def _measured(rungs: list[Rung]) -> list[_compare.Comparison]:
+    records = {r["name"]: r for r in _compare.compare()}
+    return [records[r.name] for r in rungs]
+
+
+def save_ladder(
+    path: str, names: Iterable[str] | None = None, *, measured: bool = False
+) -> list[Rung]:
     """Write the ladder figure to ``path``; its suffix picks the format (svg, png, pdf).
 
-    Returns the rungs drawn. Raises ``ValueError`` for another suffix and
-    ``MissingMatplotlib`` (an ``ImportError``) when matplotlib is missing.
+    Returns the rungs drawn; ``measured`` is as for ``draw_ladder``. Raises
+    ``ValueError`` for another suffix, ``MissingMatplotlib`` (an
+    ``ImportError``) when matplotlib is missing and
+    ``kestrova.MissingMeasurements`` (an ``ImportError`` too) when
+    ``measured`` asks for packages that are missing.
     """
     suffix = path.rpartition(".")[2].lower() if "." in path else ""
     if suffix not in FORMATS:
@@ -126,7 +166,7 @@ def save_ladder(path: str, names: Iterable[str] | None = None) -> list[Rung]:
     from matplotlib.figure import Figure  # type: ignore[import-not-found,unused-ignore]
 
     figure = Figure(figsize=(8, 5), layout="constrained")
-    rungs = draw_ladder(figure.add_subplot(), names)
+    rungs = draw_ladder(figure.add_subplot(), names, measured=measured)
     figure.savefig(path, format=suffix, dpi=150, metadata=_metadata(suffix))
     return rungs
 
