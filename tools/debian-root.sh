@@ -18,8 +18,8 @@
 # DEBIAN_ROOT_PACKAGES="pkg ..." adds packages (apt-installed into an existing
 # root when missing). DEBIAN_MIRROR overrides the mirror, which is otherwise the
 # one the host's apt sources use. COMMAND sees the caller's environment, with
-# PATH, HOME and PIP_CERT set for the root and PYTHON, VIRTUAL_ENV unset (they
-# name the host's interpreters).
+# PATH, HOME and PIP_CERT set for the root and PYTHON, VIRTUAL_ENV, PYTHONHOME
+# and PIP_FIND_LINKS unset (they name the host's files).
 set -euo pipefail
 (($# >= 2)) || { sed -n '2,22s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 suite=$1 arch=$2
@@ -37,7 +37,10 @@ sid-amd64) packages=(
     python3.15 python3.15-dev python3.15-venv python3.15-dbg
     g++ cmake ninja-build binutils
 ) ;;
-bookworm-arm64) packages=(python3.11 python3.11-dev python3.11-venv) ;;
+bookworm-arm64) packages=(
+    # python3.11-venv needs python3.11-distutils, which debootstrap does not pull in
+    python3.11 python3.11-dev python3.11-venv python3.11-distutils
+) ;;
 sid-arm64) packages=(
     python3.13 python3.13-dev python3.13-venv
     python3.14 python3.14-dev python3.14-venv
@@ -87,7 +90,7 @@ in_root() {  # command...
         mkdir -p "$root$top"
         mount --bind "$top" "$root$top"
         exec chroot "$root" /bin/sh -c '\''cd "$0" && exec "$@"'\'' "$top" "$@"
-    ' sh "$root" "$top" env -u PYTHON -u VIRTUAL_ENV -u PYTHONHOME \
+    ' sh "$root" "$top" env -u PYTHON -u VIRTUAL_ENV -u PYTHONHOME -u PIP_FIND_LINKS \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         HOME=/root PIP_CERT="$cacert" DEBIAN_FRONTEND=noninteractive "$@"
 }
