@@ -38,8 +38,9 @@ sid-amd64) packages=(
     g++ cmake ninja-build binutils
 ) ;;
 bookworm-arm64) packages=(
-    # python3.11-venv needs python3.11-distutils, which debootstrap does not pull in
-    python3.11 python3.11-dev python3.11-venv python3.11-distutils
+    # python3-distutils provides python3.11-venv's python3.11-distutils, a virtual
+    # package that debootstrap does not resolve
+    python3.11 python3.11-dev python3.11-venv python3-distutils
 ) ;;
 sid-arm64) packages=(
     python3.13 python3.13-dev python3.13-venv
@@ -95,11 +96,14 @@ in_root() {  # command...
         HOME=/root PIP_CERT="$cacert" DEBIAN_FRONTEND=noninteractive "$@"
 }
 
-# What the root needs from the host on every run, since it may have changed.
+# What the root needs from the host, on every run since it may have changed;
+# replaced whole, as a parallel run may be reading it.
 refresh() {
-    cp /etc/resolv.conf /etc/hosts "$root/etc/"
+    local file
     mkdir -p "$root${cacert%/*}"
-    cp "$cacert" "$root$cacert"
+    for file in /etc/resolv.conf /etc/hosts "$cacert"; do
+        cmp -s "$file" "$root$file" || { cp "$file" "$root$file.new" && mv "$root$file.new" "$root$file"; }
+    done
 }
 
 host_arch=$(dpkg --print-architecture)
