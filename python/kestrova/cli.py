@@ -321,7 +321,13 @@ def _error(message: str) -> None:
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line with ``argv`` (default ``sys.argv[1:]``); return the exit status."""
     try:
-        args = build_parser().parse_args(argv)
+        try:
+            args = build_parser().parse_args(argv)
+        except SystemExit:
+            # --help exits from inside argparse, which ignores a failed write
+            # and leaves the text in the buffer for the flush at exit.
+            sys.stdout.flush()
+            raise
         lines = args.run(args, twins(args.pure))
         print("\n".join(lines))
         sys.stdout.flush()
