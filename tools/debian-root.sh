@@ -18,8 +18,8 @@
 # DEBIAN_ROOT_PACKAGES="pkg ..." adds packages (apt-installed into an existing
 # root when missing). DEBIAN_MIRROR overrides the mirror, which is otherwise the
 # one the host's apt sources use. COMMAND sees the caller's environment, with
-# PATH, HOME and PIP_CERT set for the root and PYTHON, VIRTUAL_ENV, PYTHONHOME
-# and PIP_FIND_LINKS unset (they name the host's files).
+# PATH, HOME and PIP_CERT (the host's CA bundle) set for the root, and PYTHON,
+# VIRTUAL_ENV, PYTHONHOME and PIP_FIND_LINKS unset (they name the host's files).
 set -euo pipefail
 (($# >= 2)) || { sed -n '2,22s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 suite=$1 arch=$2
@@ -29,6 +29,9 @@ name=$suite-$arch
 root=$top/build/roots/$name
 ready=$root/.kestrova-root-ready
 cacert=/etc/ssl/certs/ca-certificates.crt
+# The host's bundle again where no package rewrites it (ca-certificates, which
+# apt may install into the root, regenerates the one above): pip's.
+pipcert=/etc/ssl/host-ca-certificates.crt
 
 # Keep one name a line.
 case $name in
@@ -93,7 +96,7 @@ in_root() {  # command...
         exec chroot "$root" /bin/sh -c '\''cd "$0" && exec "$@"'\'' "$top" "$@"
     ' sh "$root" "$top" env -u PYTHON -u VIRTUAL_ENV -u PYTHONHOME -u PIP_FIND_LINKS \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        HOME=/root PIP_CERT="$cacert" DEBIAN_FRONTEND=noninteractive "$@"
+        HOME=/root PIP_CERT="$pipcert" DEBIAN_FRONTEND=noninteractive "$@"
 }
 
 # What the root needs from the host, on every run since it may have changed;
@@ -101,8 +104,10 @@ in_root() {  # command...
 refresh() {
     local file
     mkdir -p "$root${cacert%/*}"
-    for file in /etc/resolv.conf /etc/hosts "$cacert"; do
-        cmp -s "$file" "$root$file" || { cp "$file" "$root$file.new" && mv "$root$file.new" "$root$file"; }
+    for file in /etc/resolv.conf /etc/hosts "$cacert" "$cacert:$pipcert"; do
+        local to=$root${file#*:}
+        file=${file%:*}
+        cmp -s "$file" "$to" || { cp "$file" "$to.new" && mv "$to.new" "$to"; }
     done
 }
 
