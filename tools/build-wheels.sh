@@ -63,7 +63,7 @@ host311=$(interpreter 3.11)
 [[ -n $host311 ]] || { echo "build-wheels: no CPython 3.11 found (set PYTHON)" >&2; exit 1; }
 tools=$top/build/wheel-tools
 [[ -x $tools/bin/python ]] || "$host311" -m venv "$tools"
-"$tools/bin/python" -m pip install --quiet --disable-pip-version-check "${tooling[@]}"
+"$tools/bin/python" -m pip install --quiet --disable-pip-version-check "${tooling[@]}" "pip>=25.1"
 export PATH=$tools/bin:$PATH
 zig=$("$tools/bin/python" -c 'import os, ziglang; print(os.path.dirname(ziglang.__file__))')/zig
 mkdir -p build/zig
@@ -85,7 +85,7 @@ done
 # on the path (zig brings glibc 2.17's); for a cross-compile, also the target's
 # build-time configuration, which names the extension suffix.
 debian_prepare() {  # VERSION ARCH ROOT
-    local v=$1 arch=$2 place=$3 rootdir=$top/build/roots/$3 data suffix
+    local v=$1 arch=$2 place=$3 rootdir=$top/build/roots/$3 data suffix glibc
     local cross=$top/build/cross/$v-$arch
     rm -rf "$cross"
     mkdir -p "$cross/include/$arch-linux-gnu"
@@ -93,10 +93,12 @@ debian_prepare() {  # VERSION ARCH ROOT
     ln -s "$rootdir/usr/include/$arch-linux-gnu/python$v" "$cross/include/$arch-linux-gnu/"
     [[ $arch != x86_64 ]] || return 0
     # The target names its configuration module and suffix itself.
-    read -r data suffix < <(run_at "$place" "python$v" -c 'import sysconfig
-print(sysconfig._get_sysconfigdata_name(), sysconfig.get_config_var("EXT_SUFFIX"))')
-    [[ -f $rootdir/usr/lib/python$v/$data.py && $suffix == .*.so ]] ||
+    read -r data suffix glibc < <(run_at "$place" "python$v" -c 'import os, sysconfig
+print(sysconfig._get_sysconfigdata_name(), sysconfig.get_config_var("EXT_SUFFIX"),
+      os.confstr("CS_GNU_LIBC_VERSION").split()[1])')
+    [[ -f $rootdir/usr/lib/python$v/$data.py && $suffix == .*.so && $glibc == 2.* ]] ||
         { echo "build-wheels: $place's python$v: no configuration module ($data, $suffix)" >&2; return 1; }
+    echo "$glibc" >"$cross/glibc"
     mkdir "$cross/sysconfig"
     ln -s "$rootdir/usr/lib/python$v/$data.py" "$cross/sysconfig/"
     echo "$data" >"$cross/sysconfig-name"
@@ -149,12 +151,29 @@ for entry in "${wheels[@]}"; do
     checks[$name]="$plat, exports PyInit__norvel_core alone, LICENSE"
 done
 
+# An emulated pip spends minutes resolving and fetching (TLS included) what
+# the host's fetches in seconds: the suite's requirements for a foreign target
+# are fetched here, for its interpreter, architecture and glibc, and installed
+# there from this folder alone.
+fetch_requirements() {  # VERSION ARCH
+    local v=$1 arch=$2 minor plats=() deps=$top/build/wheel-deps/$1-$2
+    for minor in $(seq 17 "$(cut -d. -f2 "build/cross/$v-$arch/glibc")"); do
+        plats+=(--platform "manylinux_2_${minor}_$arch")
+    done
+    rm -rf "$deps"
+    "$tools/bin/python" -m pip download --quiet --disable-pip-version-check --only-binary=:all: \
+        "${plats[@]}" --platform "manylinux2014_$arch" --platform "linux_$arch" \
+        --python-version "$v" --implementation cp --abi "cp${v/./}" --abi abi3 --abi none \
+        -d "$deps" --group pyproject.toml:test pip
+}
+
 # The suites, emulated ones first (they take longest), two at a time: each
 # to its own log, whose last line is the suite's totals.
 test_one() {  # NAME TESTER
-    local name=$1 t=$SECONDS status=0
+    local name=$1 t=$SECONDS status=0 deps=()
+    [[ $name == *-x86_64 ]] || deps=("$top/build/wheel-deps/$name")
     run_at "$2" bash tools/lib/wheel.sh test "${python_of[$name]}" "${wheel_of[$name]}" "$name" \
-        >"build/wheel-logs/$name.log" 2>&1 || status=$?
+        "${deps[@]}" >"build/wheel-logs/$name.log" 2>&1 || status=$?
     echo "$name $status $(elapsed "$t")" >>build/wheel-logs/results
 }
 order=()
@@ -163,6 +182,10 @@ for entry in "${wheels[@]}"; do
     [[ $arch == x86_64 ]] && order+=("$v-$arch $tester") || order=("$v-$arch $tester" "${order[@]}")
 done
 t=$SECONDS
+for entry in "${wheels[@]}"; do
+    read -r v arch _ _ <<<"$entry"
+    [[ $arch == x86_64 ]] || fetch_requirements "$v" "$arch"
+done
 echo "== testing ${#order[@]} wheels, two at a time (logs in build/wheel-logs/)"
 for job in "${order[@]}"; do
     while (($(jobs -rp | wc -l) >= 2)); do wait -n || true; done

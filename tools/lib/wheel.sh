@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: tools/lib/wheel.sh build PYTHON ARCH OUTDIR | test PYTHON WHEEL NAME
+# Usage: tools/lib/wheel.sh build PYTHON ARCH OUTDIR | test PYTHON WHEEL NAME [WHEELDIR]
 # The two halves of one wheel's life that must run where its interpreter is:
 # on the host or inside a Debian root (tools/debian-root.sh). build-wheels.sh
 # drives them; they are not meant to be run by hand.
@@ -10,7 +10,8 @@
 #   prepares.
 # test: installs WHEEL, then the suite's requirements, into a fresh virtual
 #   environment of PYTHON and runs the suite from an empty directory, so that
-#   nothing of the source tree can be imported. NAME names the environment.
+#   nothing of the source tree can be imported. NAME names the environment;
+#   WHEELDIR, if given, is where the requirements come from, instead of the index.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 top=$PWD
@@ -20,10 +21,10 @@ build() {
     local python=$1 arch=$2 out=$3 v
     v=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
     local env=$top/build/wheel-build/$v defines=()
-    if [[ ! -x $env/bin/python ]]; then
-        "$python" -m venv "$env"
-        "$env/bin/python" "${pipq[@]}" install "scikit-build-core>=0.11"
-    fi
+    [[ -x $env/bin/python ]] || "$python" -m venv "$env"
+    # CMake from PyPI, the same on the host and in the roots: FindPython takes
+    # a cross-compile's answers from the "emulator" only since 4.1.
+    "$env/bin/python" "${pipq[@]}" install "scikit-build-core>=0.11" "cmake>=4.1" ninja
     local cross=$top/build/cross/$v-$arch
     defines+=(-C cmake.define.CMAKE_CXX_COMPILER="$top/build/zig/c++-$arch")
     [[ ! -d $cross/include ]] || defines+=(-C cmake.define.Python_INCLUDE_DIR="$cross/include")
@@ -51,13 +52,18 @@ build() {
 }
 
 test_wheel() {
-    local python=$1 wheel=$2 name=$3
+    local python=$1 wheel=$2 name=$3 from=()
     local fresh=$top/build/wheel-test/$name outside
+    local t=$SECONDS
+    [[ -z ${4:-} ]] || from=(--no-index --find-links "$4")
     rm -rf "$fresh"
     "$python" -m venv "$fresh"
-    "$fresh/bin/python" "${pipq[@]}" install --upgrade pip  # --group needs pip 25.1
+    # The tools only: byte-compiling all of them costs minutes under emulation,
+    # and the suite compiles what it imports.
+    "$fresh/bin/python" "${pipq[@]}" install "${from[@]}" --no-compile --upgrade pip  # --group: 25.1
     "$fresh/bin/python" "${pipq[@]}" install "$wheel"
-    "$fresh/bin/python" "${pipq[@]}" install --group "$top/pyproject.toml:test"
+    "$fresh/bin/python" "${pipq[@]}" install "${from[@]}" --no-compile --group "$top/pyproject.toml:test"
+    echo "wheel: $name installed with the suite's requirements in $((SECONDS - t))s"
     outside=$(mktemp -d)
     trap 'rm -rf "$outside"' RETURN
     cd "$outside"
