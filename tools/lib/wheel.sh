@@ -26,7 +26,12 @@ build() {
     # a cross-compile's answers from the "emulator" only since 4.1.
     "$env/bin/python" "${pipq[@]}" install "scikit-build-core>=0.11" "cmake>=4.1" ninja
     local cross=$top/build/cross/$v-$arch
-    defines+=(-C cmake.define.CMAKE_CXX_COMPILER="$top/build/zig/c++-$arch")
+    # Stripped by the linker: the strip the install step finds may not read
+    # the target's objects (binutils in the roots knows x86 alone).
+    defines+=(
+        -C cmake.define.CMAKE_CXX_COMPILER="$top/build/zig/c++-$arch"
+        -C cmake.define.CMAKE_MODULE_LINKER_FLAGS=-s
+    )
     [[ ! -d $cross/include ]] || defines+=(-C cmake.define.Python_INCLUDE_DIR="$cross/include")
     if [[ $arch != x86_64 ]]; then
         # FindPython, told it cross-compiles, asks the interpreter through the
