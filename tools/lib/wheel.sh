@@ -62,10 +62,17 @@ test_wheel() {
     local t=$SECONDS
     [[ -z ${4:-} ]] || from=(--no-index --find-links "$4")
     rm -rf "$fresh"
-    "$python" -m venv "$fresh"
-    # The tools only: byte-compiling all of them costs minutes under emulation,
-    # and the suite compiles what it imports.
-    "$fresh/bin/python" "${pipq[@]}" install "${from[@]}" --no-compile --upgrade pip  # --group: 25.1
+    # The tools are not byte-compiled: compiling all of them costs minutes
+    # under emulation, and the suite compiles what it imports. Nor is the
+    # bundled pip installed first only to be replaced by one that has --group.
+    if ((${#from[@]})); then
+        "$python" -m venv --without-pip "$fresh"
+        "$fresh/bin/python" "$(ls "$4"/pip-*.whl)/pip" --quiet --disable-pip-version-check \
+            install "${from[@]}" --no-compile pip
+    else
+        "$python" -m venv "$fresh"
+        "$fresh/bin/python" "${pipq[@]}" install --no-compile --upgrade pip
+    fi
     "$fresh/bin/python" "${pipq[@]}" install "$wheel"
     "$fresh/bin/python" "${pipq[@]}" install "${from[@]}" --no-compile --group "$top/pyproject.toml:test"
     echo "wheel: $name installed with the suite's requirements in $((SECONDS - t))s"
@@ -78,8 +85,9 @@ sys.exit(not m.__file__.startswith(sys.prefix + "/"))' ||
     "$fresh/bin/python" -m pytest -q -p no:cacheprovider --rootdir "$outside" "$top/tests"
 }
 
+# Each branch exits: nothing after this is read, should the file change meanwhile.
 case ${1:-} in
-build) build "${@:2}" ;;
-test) test_wheel "${@:2}" ;;
+build) build "${@:2}"; exit ;;
+test) test_wheel "${@:2}"; exit ;;
 *) sed -n 2p "$0" >&2; exit 2 ;;
 esac
