@@ -6,11 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 python=${PYTHON:-python3}  # a venv's, e.g. build/venvs/3.11/bin/python
 
-# The docs dependency group pins the measured figures' packages, so that the
-# pages' examples print the same table on every build; --group needs pip 25.1.
-"$python" -m pip install --quiet --disable-pip-version-check --upgrade "pip>=25.1"
-"$python" -m pip install --quiet --disable-pip-version-check "scikit-build-core>=0.10" \
-    --group docs
+# The project's docs group; --group needs pip 25.1.
+"$python" -m pip install --quiet --disable-pip-version-check --upgrade "pip>=25.1" \
+    "scikit-build-core>=0.11"
+"$python" -m pip install --quiet --disable-pip-version-check --group docs
 # The same install as tools/run-tests.sh (same flags, so its build is reused):
 # the pages describe this tree.
 KESTROVA_WERROR=ON "$python" -m pip install --quiet --disable-pip-version-check \

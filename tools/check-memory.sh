@@ -11,12 +11,18 @@
 #                 then reference-leak rounds over every leak-suite case
 #   fault-injection  failed allocations and low recursion headroom at every
 #                 leak-suite case, in a fresh process and after a panic
+#   debug-python-3.15, fault-injection-3.15  the same two on Debian unstable's
+#                 python3.15-dbg and python3.15, inside build/roots/sid-amd64
+#                 (the two above run on the host's 3.11)
 #   fuzz          libFuzzer over the JSON writer and the shortest-decimal
 #                 formatter, atheris over every entry point (clang-19, ASan)
 #
 # Usage: [KESTROVA_FUZZ_SECONDS=n] tools/check-memory.sh [stage...]   (default: every stage)
 # KESTROVA_FUZZ_SECONDS is each fuzzer's time (default 40: two minutes in all).
-# Exits non-zero when any stage fails; a summary of all stages comes last.
+# Exits non-zero when any stage fails; a summary of all stages, with their
+# figures, comes last (each stage's whole output is in build/memory-logs/).
+# KESTROVA_DEBUG_PYTHON names the debug interpreter (default python3.11-dbg),
+# KESTROVA_MEMORY_LOGS the folder of the stage logs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -25,7 +31,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # PYTHON names it (the test venv, e.g. build/venvs/3.11/bin/python), else python3.
 python=$("${PYTHON:-python3}" -c 'import sys; print(sys.executable)')
 stages=("$@")
-((${#stages[@]})) || stages=(asan-core asan-python memcheck tsan-core debug-python fault-injection fuzz)
+((${#stages[@]})) || stages=(asan-core asan-python memcheck tsan-core debug-python debug-python-3.15
+    fault-injection fault-injection-3.15 fuzz)
 
 declare -A outcome
 declare -A took
@@ -150,19 +157,21 @@ stage_tsan_core() {
 
 stage_debug_python() {
     # Debian's debug interpreter, with a venv of its own for pytest and the build.
-    local venv=$root/build/dbg-venv
-    [[ -x $venv/bin/python ]] || /usr/bin/python3.11-dbg -m venv "$venv" || return 1
+    local dbg=${KESTROVA_DEBUG_PYTHON:-/usr/bin/python3.11-dbg} version
+    version=$("$dbg" -c 'import sys; print("%d%d" % sys.version_info[:2])') || return 1
+    local venv=$root/build/dbg-venv-$version
+    [[ -x $venv/bin/python ]] || "$dbg" -m venv "$venv" || return 1
     "$venv/bin/python" -W ignore -m pip install --quiet --disable-pip-version-check "pip>=23.1" \
         "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "mypy>=1.8" 2>&1 |
         grep -v "Running pip as the 'root' user" || true
-    local site=$root/build/dbg-site
+    local site=$root/build/dbg-site-$version
     # Its headers reach the debug configuration through a symlinked tree that
     # a build may not follow: the macro is set here, so the layout must match.
-    python=$venv/bin/python CXXFLAGS="-DPy_DEBUG" install_into "$site" build/dbg-module OFF ||
-        return 1
+    python=$venv/bin/python CXXFLAGS="-DPy_DEBUG" install_into "$site" \
+        build/dbg-module-"$version" OFF || return 1
     local module
     module=$(compgen -G "$site/kestrova/_norvel_core*.so")
-    [[ $module == *311d-* && $(nm -D "$module") == *_Py_NegativeRefcount* ]] ||
+    [[ $module == *"${version}d-"* && $(nm -D "$module") == *_Py_NegativeRefcount* ]] ||
         { echo "$module is not a debug build" >&2; return 1; }
     python=$venv/bin/python loads_from "$site" || return 1
     local status=0
@@ -176,6 +185,22 @@ stage_fault_injection() {
     install_into "$site" build/fault-module OFF || return 1
     loads_from "$site" || return 1
     PYTHONPATH="$site" "$python" tests/drivers/boundary.py faults
+}
+
+# Debian unstable's 3.15, which only the root carries: its debug interpreter,
+# and the suite's venv of tools/run-tests.sh (made here when absent).
+stage_debug_python_3_15() {
+    bash tools/debian-root.sh sid amd64 env PYTHON=python3.15 \
+        KESTROVA_DEBUG_PYTHON=/usr/bin/python3.15-dbg KESTROVA_MEMORY_LOGS=build/memory-logs/3.15 \
+        bash tools/check-memory.sh debug-python
+}
+
+stage_fault_injection_3_15() {
+    local venv=build/venvs/3.15
+    bash tools/debian-root.sh sid amd64 sh -euc '
+        [ -x "$1/bin/python" ] || { python3.15 -m venv "$1" && bash tools/install-deps.sh "$1/bin/python"; }
+        PYTHON=$1/bin/python KESTROVA_MEMORY_LOGS=build/memory-logs/3.15 \
+            exec bash tools/check-memory.sh fault-injection' sh "$venv"
 }
 
 stage_fuzz() {
@@ -221,10 +246,12 @@ stage_fuzz() {
 }
 
 failed=0
+logs=${KESTROVA_MEMORY_LOGS:-$root/build/memory-logs}
+mkdir -p "$logs"
 for stage in "${stages[@]}"; do
     echo "== $stage"
     start=$SECONDS
-    if "stage_${stage//-/_}"; then
+    if "stage_${stage//[-.]/_}" 2>&1 | tee "$logs/$stage.log"; then
         outcome[$stage]=passed
     else
         outcome[$stage]=FAILED
@@ -235,6 +262,9 @@ done
 
 echo "== memory checks"
 for stage in "${stages[@]}"; do
-    printf '%-16s %-7s %5ds\n' "$stage" "${outcome[$stage]}" "${took[$stage]}"
+    printf '%-20s %-7s %5ds\n' "$stage" "${outcome[$stage]}" "${took[$stage]}"
+    # The figures: the suite's totals, the leak rounds, the faults injected.
+    grep -E "^(refleaks|faults|memory|headroom): |^[0-9]+ passed" "$logs/$stage.log" |
+        sed 's/^/    /' || true
 done
 exit $failed

