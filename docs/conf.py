@@ -5,10 +5,11 @@ import sys
 from importlib import resources
 from pathlib import Path
 
-import kestrova
 from docutils import nodes
 from docutils.parsers.rst import Directive
 from docutils.statemachine import StringList
+
+import kestrova
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))  # measured.py for the figures
 

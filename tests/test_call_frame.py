@@ -5,8 +5,9 @@ import subprocess
 import sys
 import textwrap
 
-import kestrova._norvel_core as core
 import pytest
+
+import kestrova._norvel_core as core
 
 # The interpreter's own wording, as a built-in taking a float says it.
 with pytest.raises(TypeError) as _refusal:

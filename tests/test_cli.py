@@ -7,9 +7,10 @@ import subprocess
 import sys
 import sysconfig
 
+import pytest
+
 import kestrova
 import kestrova._norvel_core as core
-import pytest
 from kestrova import plot
 from kestrova.cli import build_parser, main
 

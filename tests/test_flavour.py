@@ -2,8 +2,9 @@
 
 import math
 
-import kestrova._norvel_core as core
 import pytest
+
+import kestrova._norvel_core as core
 
 QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
 

@@ -2,8 +2,9 @@
 
 from importlib import metadata
 
-import kestrova._norvel_core as core
 import pytest
+
+import kestrova._norvel_core as core
 
 NAMES = [
     "b3",

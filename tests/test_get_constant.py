@@ -5,8 +5,9 @@ import subprocess
 import sys
 import textwrap
 
-import kestrova._norvel_core as core
 import pytest
+
+import kestrova._norvel_core as core
 
 SEED = {
     "b3": (24.0, "dimensionless"),

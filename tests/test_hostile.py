@@ -12,10 +12,11 @@ import warnings
 from dataclasses import dataclass
 from importlib import metadata
 
-import kestrova._norvel_core as core
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+
+import kestrova._norvel_core as core
 
 Registry = core.PyFormulasRegistry
 Quarks = core.PyQuarkRegistry

@@ -11,8 +11,9 @@ import os
 import sys
 from dataclasses import dataclass, field
 
-import kestrova._norvel_core as core
 import pytest
+
+import kestrova._norvel_core as core
 
 # The interpreter's own wording, as a built-in taking a float says it.
 with pytest.raises(TypeError) as _refusal:

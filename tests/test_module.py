@@ -9,9 +9,10 @@ import sys
 import textwrap
 from importlib import metadata, resources
 
+import pytest
+
 import kestrova
 import kestrova._norvel_core as core
-import pytest
 
 ALL = [
     "PyFormulasRegistry",

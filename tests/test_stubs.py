@@ -9,9 +9,10 @@ import textwrap
 from importlib import metadata, resources
 from pathlib import Path
 
+import pytest
+
 import kestrova
 import kestrova._norvel_core as core
-import pytest
 
 
 def _editable_install():

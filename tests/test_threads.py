@@ -8,8 +8,9 @@ import sys
 import threading
 import time
 
-import kestrova._norvel_core as core
 import pytest
+
+import kestrova._norvel_core as core
 
 SCALE = float(os.environ.get("KESTROVA_STRESS_SCALE", "1"))
 THREADS = 8

@@ -7,11 +7,13 @@ import subprocess
 import sys
 from types import SimpleNamespace
 
-import kestrova
-import kestrova._norvel_core as core
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from test_formulas_registry import NAMES as CONSTANTS  # every constant, in order
+
+import kestrova
+import kestrova._norvel_core as core
 from kestrova import _pure
 
 NATIVE = SimpleNamespace(
@@ -20,25 +22,6 @@ NATIVE = SimpleNamespace(
 PURE = SimpleNamespace(
     list_constants=kestrova.list_constants, list_quarks=kestrova.list_quarks, get=kestrova.Get
 )
-CONSTANTS = [
-    "b3",
-    "chi_eff",
-    "gamma_em",
-    "h0_central",
-    "jc_constant",
-    "logic_closure",
-    "m_tau_mev",
-    "n_gen",
-    "n_gen_sq",
-    "phi",
-    "roots_total",
-    "sterile_check",
-    "sterile_sector",
-    "topo_gen_check",
-    "v_higgs_mev",
-    "visible_sector",
-    "w0_central",
-]
 QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
 KEYS = ["name", "status", "uncertainty", "units", "value"]
 
