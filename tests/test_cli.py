@@ -1,5 +1,6 @@
 """The kestrova command line, native and pure."""
 
+import importlib.util
 import json
 import os
 import re
@@ -14,6 +15,11 @@ import kestrova._norvel_core as core
 from kestrova import plot
 from kestrova.cli import build_parser, main
 
+# The debug interpreter's environment has no build of scipy to offer.
+NEEDS_COMPARE = pytest.mark.skipif(
+    not all(importlib.util.find_spec(m) for m in ("particle", "scipy")),
+    reason="needs the compare extra (particle, scipy)",
+)
 COMMANDS = [
     [],
     ["constants"],
@@ -28,8 +34,7 @@ COMMANDS = [
     ["ckm", "--json", "--tol", "1"],
     ["search", "tau"],
     ["get", "m_tau_mev", "--json"],
-    ["compare"],
-    ["--json", "compare"],
+    *(pytest.param(argv, marks=NEEDS_COMPARE) for argv in (["compare"], ["--json", "compare"])),
 ]
 # What each pending constant holds instead of a value, written out here so
 # that the package's copy is checked, not restated.
