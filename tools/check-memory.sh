@@ -199,7 +199,7 @@ stage_fault_injection_3_15() {
     local venv=build/venvs/3.15
     bash tools/debian-root.sh sid amd64 sh -euc '
         [ -x "$1/bin/python" ] || { python3.15 -m venv "$1" && bash tools/install-deps.sh "$1/bin/python"; }
-        PYTHON=$1/bin/python KESTROVA_MEMORY_LOGS=build/memory-logs/3.15 \
+        PYTHON=$1/bin/python KESTROVA_MEMORY_LOGS=build/memory-logs/3.15 KESTROVA_FAULT_GROWTH=report \
             exec bash tools/check-memory.sh fault-injection' sh "$venv"
 }
 

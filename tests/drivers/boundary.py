@@ -270,6 +270,14 @@ def headroom_job(case):
     return job
 
 
+# Block growth after a fault fails the run unless KESTROVA_FAULT_GROWTH=report:
+# 3.15's own block counts after a single fault vary from run to run (a case
+# flagged in one run is clean in the next), so there growth is shown, and a
+# crash or a wrong outcome still fails.
+GROWTH_FAILS = os.environ.get("KESTROVA_FAULT_GROWTH", "fail") != "report"
+reported = []  # shown after the sweep: nothing is printed while children fork
+
+
 def sweep(name, case, tally, problems, mode):
     """Permanent failures from the first allocation on, until the call runs
     clean; single failures at each allocation it made; then the headroom."""
@@ -291,8 +299,10 @@ def sweep(name, case, tally, problems, mode):
     for what, outcome in runs:
         kind = ("headroom" if what.startswith("headroom") else "memory", outcome.split(" ")[0])
         tally[kind] = tally.get(kind, 0) + 1
-        if kind[1] in ("CRASH", "WRONG", "driver") or "LEAK" in outcome:
+        if kind[1] in ("CRASH", "WRONG", "driver") or ("LEAK" in outcome and GROWTH_FAILS):
             problems.append(f"{mode}: {name}: {what}: {outcome}")
+        elif "LEAK" in outcome:
+            reported.append(f"growth, reported only: {mode}: {name}: {what}: {outcome}")
     return start
 
 
@@ -334,7 +344,7 @@ def faults(selected):
                 )
     finally:
         os.dup2(saved, 2)
-    for problem in problems:
+    for problem in problems + reported:
         print(problem)
     for family in ("memory", "headroom"):
         runs = {k[1]: v for k, v in sorted(tally.items()) if k[0] == family}
@@ -345,6 +355,7 @@ def faults(selected):
     print(
         f"faults: {len(selected)} cases x 2 process states (fresh, after a panic); allocations"
         f" per call up to {max(allocations.values())}; problems: {len(problems)}"
+        + ("" if GROWTH_FAILS else f"; growth reported only: {len(reported)}")
     )
     return not problems
 
