@@ -16,10 +16,13 @@ from kestrova import plot
 from kestrova.cli import build_parser, main
 
 # The debug interpreter's environment has no build of scipy to offer.
-NEEDS_COMPARE = pytest.mark.skipif(
-    not all(importlib.util.find_spec(m) for m in ("particle", "scipy")),
-    reason="needs the compare extra (particle, scipy)",
-)
+NEEDS_COMPARE = [
+    pytest.mark.skipif(
+        not all(importlib.util.find_spec(m) for m in ("particle", "scipy")),
+        reason="needs the compare extra (particle, scipy)",
+    ),
+    pytest.mark.numpy,
+]
 COMMANDS = [
     [],
     ["constants"],
@@ -315,6 +318,7 @@ def test_search_rejects_what_is_no_text():
         kestrova.search(None)
 
 
+@pytest.mark.numpy
 def test_compare_against_particles_own_figures(capsys, monkeypatch):
     particle = pytest.importorskip("particle")
     records = kestrova.compare()
@@ -417,6 +421,7 @@ def test_every_command_describes_itself():
         assert sub.description and sub.format_help().count("\n\n") >= 2, sub.prog
 
 
+@pytest.mark.numpy
 def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
     figure = pytest.importorskip("matplotlib.figure").Figure()
     ax = figure.add_subplot()
