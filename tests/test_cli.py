@@ -299,8 +299,9 @@ def test_search_and_suggestions(capsys, text, found, suggested):
         assert run(capsys, ["search", text])[1].splitlines()[1:] == [
             f"{n:<{max(4, *map(len, hits))}}  {kestrova.describe(n)}" for n in hits
         ]
-    else:
-        assert (code, out, err) == (1, "", f"kestrova: no constant matches {text!r}\n")
+    else:  # still JSON, and still a failure
+        assert (code, out, err) == (1, "[]\n", f"kestrova: no constant matches {text!r}\n")
+        assert run(capsys, ["search", text]) == (1, "", err)
     if suggested is not None:  # "" for a name that exists
         code, _, err = run(capsys, ["get", text])
         hint = f"kestrova: did you mean {suggested}?\n" if suggested else ""

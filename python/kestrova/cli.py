@@ -29,7 +29,14 @@ DEFAULT_TOL = 1e-12
 
 
 class Failure(Exception):
-    """A request that cannot be met; its text goes to standard error, exit status 1."""
+    """A request that cannot be met; its text goes to standard error, exit status 1.
+
+    ``output`` is printed first: a JSON answer stays JSON when it is empty.
+    """
+
+    def __init__(self, message: str, output: Sequence[str] = ()) -> None:
+        super().__init__(message)
+        self.output = output
 
 
 class Twins(NamedTuple):
@@ -154,7 +161,7 @@ def _plot(args: argparse.Namespace, t: Twins) -> list[str]:
 def _search(args: argparse.Namespace, t: Twins) -> list[str]:
     found = _about.search(args.text)
     if not found:
-        raise Failure(f"no constant matches {args.text!r}")
+        raise Failure(f"no constant matches {args.text!r}", _json(found) if args.json else ())
     if args.json:
         return _json(found)
     return _table(("name", "description"), [(n, _about.describe(n)) for n in found])
@@ -480,6 +487,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         print("\n".join(lines))
         sys.stdout.flush()
     except Failure as exc:
+        if exc.output:
+            print("\n".join(exc.output))
         for line in str(exc).splitlines():
             _error(line)
         return 1
