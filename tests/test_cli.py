@@ -37,6 +37,8 @@ COMMANDS = [
     ["ckm", "--json", "--tol", "1"],
     ["search", "tau"],
     ["get", "m_tau_mev", "--json"],
+    ["get", "bottom"],
+    ["get", "ckm", "--json"],
     *(pytest.param(argv, marks=NEEDS_COMPARE) for argv in (["compare"], ["--json", "compare"])),
 ]
 NAMES = ["constants", "get", "search", "quarks", "ckm", "compare", "plot"]
@@ -116,7 +118,7 @@ def test_get(capsys):
         "value        24.0\ndescription  A whole number of the model, 24; chi_eff / b3 is the "
         "number of generations.\n"
     )
-    for name in core.py_list_constants():
+    for name in [*core.py_list_constants(), *core.py_list_quarks(), "ckm"]:
         line = kestrova.describe(name)
         assert line.endswith(".") and "\n" not in line
         assert run(capsys, ["get", name])[1].endswith(f"\ndescription  {line}\n")
@@ -165,6 +167,20 @@ def test_get(capsys):
         ),
         (["ckm"], {"tol": 1e-12, "unitary": True, "jarlskog": 0.0}),
         (["ckm", "--tol", "0"], {"tol": 0.0, "unitary": True, "jarlskog": 0.0}),
+        (
+            ["get", "bottom"],
+            {"name": "bottom", **kestrova._pure.QUARKS["bottom"]._asdict()},
+        ),
+        (
+            ["get", "ckm"],
+            {
+                "name": "ckm",
+                "rows": ["u", "c", "t"],
+                "columns": ["d", "s", "b"],
+                "magnitudes": [[1.0, 0.0, 0.0], [0.0, 1.0, 0.0], [0.0, 0.0, 1.0]],
+                "jarlskog": 0.0,
+            },
+        ),
     ],
     ids=lambda v: " ".join(v) if isinstance(v, list) and isinstance(v[0], str) else "",
 )
@@ -270,7 +286,7 @@ def test_errors(capsys, mode, argv, status, message):
         ("cosmological constant", ["w0_central"], None),
         # an exact name, then a prefix, then the rest
         ("n_gen", ["n_gen", "n_gen_sq", "topo_gen_check"], ""),
-        ("top", ["top", "topo_gen_check", "v_higgs_mev"], None),
+        ("top", ["top", "topo_gen_check", "v_higgs_mev"], ""),
         # an alias before a mere mention
         (
             "generations",
@@ -295,9 +311,9 @@ def test_errors(capsys, mode, argv, status, message):
         ("xyzzy", [], None),
         # the quarks and the CKM matrix
         ("top quark", ["top", "v_higgs_mev"], None),
-        ("bottom", ["bottom"], None),
+        ("bottom", ["bottom"], ""),
         ("quark mass", [*kestrova.list_quarks(), "phi", "v_higgs_mev"], None),
-        ("CKM", ["ckm"], None),
+        ("CKM", ["ckm"], "ckm"),
         ("jarlskog", ["ckm"], None),
         ("mixing", ["ckm"], None),
         # close spellings, only where nothing matches as typed
@@ -370,6 +386,8 @@ def test_compare_against_particles_own_figures(capsys, monkeypatch):
     assert json.loads(json.dumps(records, allow_nan=False)) == records
     _, out, _ = run(capsys, ["compare"])
     assert f"PDG {records[0]['edition']}" in out.splitlines()[1]
+    ckm = out.partition("\nThe CKM matrix (dimensionless):\n")[2].splitlines()
+    assert ckm[1].split() == ["|V_us|", "0.0", "0.22501", "±", "0.00068", "PDG", "2024"]
     monkeypatch.setitem(sys.modules, "particle", None)
     message = "comparing with measurement needs particle and scipy: pip install 'kestrova[compare]'"
     with pytest.raises(kestrova.MissingMeasurements, match=re.escape(message)):

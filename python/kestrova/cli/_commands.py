@@ -67,6 +67,12 @@ def get(t: Twins, name: str, as_json: bool) -> list[str]:
     try:
         sheet = t.get(name)
     except KeyError as exc:
+        # What the search finds beside the constants, shown rather than missed.
+        if name in t.list_quarks():
+            record = _quark(name)
+            return _format.json_line(record) if as_json else _format.record_lines(record)
+        if name == _about.CKM:
+            return _ckm_record(as_json)
         near = _near(name, t.list_constants())
         hint = f"\ndid you mean {_or(near)}?" if near else ""
         raise Failure(exc.args[0] + hint) from None
@@ -82,8 +88,20 @@ def search(text: str, as_json: bool) -> list[str]:
     return _format.table(("name", "description"), [(n, _about.describe(n)) for n in found])
 
 
+def _quark(name: str) -> dict[str, object]:
+    return {"name": name, **_pure.QUARKS[name]._asdict()}
+
+
+def _ckm_record(as_json: bool) -> list[str]:
+    matrix = kestrova.ckm()
+    if as_json:
+        fields = ("rows", "columns", "magnitudes", "jarlskog")
+        return _format.json_line({"name": _about.CKM, **{f: getattr(matrix, f) for f in fields}})
+    return [*str(matrix).splitlines(), f"{'description':<12} {matrix.description}"]
+
+
 def quarks(t: Twins, as_json: bool) -> list[str]:
-    records = [{"name": name, **_pure.QUARKS[name]._asdict()} for name in t.list_quarks()]
+    records = [_quark(name) for name in t.list_quarks()]
     return _format.json_line(records) if as_json else _format.quarks_table(records)
 
 

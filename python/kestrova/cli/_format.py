@@ -48,6 +48,13 @@ def sheet_lines(sheet: _pure.Datasheet) -> list[str]:
     return [f"{key:<12} {value}" for key, value in rows]
 
 
+def record_lines(record: Mapping[str, object]) -> list[str]:
+    """A quark's fields, as ``sheet_lines`` shows a datasheet's, then what it is."""
+    rows = [(key, _show(value)) for key, value in record.items()]
+    rows.append(("description", _about.describe(str(record["name"]))))
+    return [f"{key:<12} {value}" for key, value in rows]
+
+
 def constants_table(sheets: Sequence[_pure.Datasheet]) -> list[str]:
     # The native datasheet leaves a pending constant's expression out; the
     # package's own copy of the table holds it.
@@ -73,34 +80,50 @@ def ckm_lines(check: Mapping[str, object]) -> list[str]:
     ]
 
 
-def _uncertainty(r: _compare.Comparison) -> str:
-    up, down = r["uncertainty_upper"], r["uncertainty_lower"]
-    if up is None or down is None:
-        return "-"
-    return f"± {up:.3g}" if up == down else f"+{up:.3g} -{down:.3g}"
-
-
 def compare_table(records: Sequence[_compare.Comparison]) -> list[str]:
+    masses = [r for r in records if r["units"] == "MeV"]
+    ckm = [r for r in records if r["units"] != "MeV"]
     rows = [
         (
             r["name"],
             f"{r['model']:.8g}",
             f"{r['measured']:.8g}",
-            _uncertainty(r),
+            _compare.uncertainty(r),
             r["units"],
             f"{r['ratio']:#.4g}",
             r["scheme"] or "-",
             r["scale"] or "-",
             f"{r['source']} {r['edition']}",
         )
-        for r in records
+        for r in masses
     ]
     header = ("name", "model", "measured", "uncertainty", "units", "ratio")
-    packages = " and ".join(dict.fromkeys(r["package"] for r in records))
-    return [
+    packages = " and ".join(dict.fromkeys(r["package"] for r in masses))
+    lines = [
         *table((*header, "scheme", "scale", "source"), rows, right=2),
         "",
         f"ratio: model / measured; measured figures from {packages}.",
         "v = (√2 G_F)^-1/2 from CODATA's Fermi constant G_F.",
         "scheme, scale: - where the data names none; the user guide gives PDG's conventions.",
     ]
+    if ckm:
+        # The model's matrix is the identity: a ratio to its zeros says nothing.
+        matrix = [
+            (
+                r["name"],
+                f"{r['model']!r}",
+                f"{r['measured']:.8g}",
+                _compare.uncertainty(r),
+                f"{r['source']} {r['edition']}",
+            )
+            for r in ckm
+        ]
+        carried = " and ".join(dict.fromkeys(r["package"] for r in ckm))
+        lines += [
+            "",
+            "The CKM matrix (dimensionless):",
+            *table(("name", "model", "measured", "uncertainty", "source"), matrix, right=2),
+            "",
+            f"measured: the PDG's global fit, as {carried} carries it.",
+        ]
+    return lines

@@ -81,8 +81,9 @@ def build_parser() -> argparse.ArgumentParser:
     """
     parser = _Parser(
         prog="kestrova",
-        description="Physical reference data of one model: named constants, the quark mass "
-        "ladder and the CKM matrix. Without a command, print an overview.",
+        description="The figures of one physical model, set beside measured reference data: "
+        "named constants, the quark mass ladder and the CKM matrix. Without a command, print an "
+        "overview.",
         **_SUGGEST,
     )
     parser.add_argument("--pure", action="store_true", help=_PURE)
@@ -116,21 +117,25 @@ def build_parser() -> argparse.ArgumentParser:
     command(
         "get",
         lambda a: run.get(run.twins(a.pure), a.name, a.json),
-        "the datasheet",
-        help="one constant's datasheet",
+        "the datasheet, or the quark's or the matrix's record",
+        help="one constant's datasheet, or a quark's or the CKM matrix's record",
         description="Show the datasheet of one constant: name, status, uncertainty, units and "
         "value, for a pending constant its expression, and a line saying what the constant is. "
-        "An unknown name exits with status 1 and suggests what the search finds and the closest "
-        "names. With --json a pending constant's expression follows the datasheet's keys.",
-    ).add_argument("name", type=_name, metavar="NAME", help="the constant's exact name")
+        "A quark's name (bottom) shows the quark's record, and ckm the CKM matrix. An unknown "
+        "name exits with status 1 and suggests what the search finds and the closest names. "
+        "With --json a pending constant's expression follows the datasheet's keys.",
+    ).add_argument(
+        "name", type=_name, metavar="NAME", help="the exact name of a constant, a quark or ckm"
+    )
     command(
         "search",
         lambda a: run.search(a.text, a.json),
         "the list of names",
-        help="find constants by name, units or words",
-        description="List the constants whose name, units, description or aliases hold every "
-        "word of TEXT, ignoring case: an exact name first, then names starting with TEXT, then "
-        "the rest. Nothing found exits with status 1.",
+        help="find constants, quarks and the CKM matrix by name, units or words",
+        description="List the constants, quarks and the CKM matrix whose name, units, "
+        "description or aliases hold every word of TEXT, ignoring case: an exact name first, "
+        "then names starting with TEXT, then the rest. Only when nothing holds every word as "
+        "typed do close spellings count (hubbel for hubble). Nothing found exits with status 1.",
     ).add_argument("text", type=_text, metavar="TEXT", help="a name or words, such as tau")
     command(
         "quarks",
@@ -158,12 +163,13 @@ def build_parser() -> argparse.ArgumentParser:
         "compare",
         lambda a: run.compare(a.json),
         "a list of the records",
-        help="the model's masses beside the measured ones",
+        help="the model's figures beside the measured ones",
         description="Show the model's six quark masses, the tau mass and the Higgs vacuum "
         "expectation value beside the measured figures, with their uncertainties and the ratio "
         "model / measured, naming the edition of each source: the Particle Data Group's tables "
-        "from the particle package, and CODATA's Fermi constant from scipy. Needs both: pip "
-        "install 'kestrova[compare]'.",
+        "from the particle package, and CODATA's Fermi constant from scipy. Then the model's CKM "
+        "matrix beside the measured |V_us|, |V_cb|, |V_ub| and J of the PDG's global fit, which "
+        "kestrova carries. Needs both packages: pip install 'kestrova[compare]'.",
     )
     sub = command(
         "plot",
