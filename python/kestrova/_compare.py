@@ -210,8 +210,9 @@ def compare() -> ComparisonTable:
 
     The six quarks from the top of the ladder down, then the tau mass
     (``m_tau_mev``) and the Higgs vacuum expectation value
-    (``v_higgs_mev``), all in MeV; then the CKM magnitudes |V_us|, |V_cb|
-    and |V_ub| and the Jarlskog invariant J, dimensionless. The quark and
+    (``v_higgs_mev``), all in MeV; then the CKM magnitudes ``|V_us|``,
+    ``|V_cb|`` and ``|V_ub|`` and the Jarlskog invariant J, dimensionless.
+    The quark and
     tau masses are the Particle Data Group's, from the table the ``particle``
     package has loaded; v is (√2 G_F)^-1/2 from the CODATA Fermi coupling
     constant in ``scipy.constants``, its uncertainty propagated from that of

@@ -168,8 +168,8 @@ def build_parser() -> argparse.ArgumentParser:
         "expectation value beside the measured figures, with their uncertainties and the ratio "
         "model / measured, naming the edition of each source: the Particle Data Group's tables "
         "from the particle package, and CODATA's Fermi constant from scipy. Then the model's CKM "
-        "matrix beside the measured |V_us|, |V_cb|, |V_ub| and J of the PDG's global fit, which "
-        "kestrova carries. Needs both packages: pip install 'kestrova[compare]'.",
+        "matrix beside the measured magnitudes V_us, V_cb and V_ub and J of the PDG's global fit, "
+        "which kestrova carries. Needs both packages: pip install 'kestrova[compare]'.",
     )
     sub = command(
         "plot",
