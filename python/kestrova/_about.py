@@ -73,7 +73,15 @@ _ALIASES: dict[str, tuple[str, ...]] = {
     "v_higgs_mev": ("higgs", "vev", "vacuum expectation value", "fermi", "electroweak scale"),
     "visible_sector": ("visible",),
     "w0_central": ("dark energy", "equation of state", "w0", "cosmological constant"),
-    CKM: ("ckm matrix", "mixing matrix", "cabibbo", "kobayashi", "maskawa", "cp violation"),
+    CKM: (
+        "ckm matrix",
+        "mixing matrix",
+        "jarlskog invariant",
+        "cabibbo",
+        "kobayashi",
+        "maskawa",
+        "cp violation",
+    ),
 }
 _CKM_LINE = (
     "The model's quark-mixing (CKM) matrix, |V_ij| for u, c, t against d, s, b: the identity, "
@@ -154,6 +162,7 @@ def search(text: str) -> list[str]:
         units, description, aliases = _entry(name)
         words = "\n".join([name, units, description, *aliases]).casefold()
         folded = name.casefold()
+        keys = "\n".join([name, *aliases]).casefold()
         if all(word in words for word in query.split()):
             if folded == query:
                 rank = 0
@@ -164,6 +173,8 @@ def search(text: str) -> list[str]:
             else:
                 rank = 3
             exact.append((rank, name))
-        elif all(word in words or _close(word, words) for word in query.split()):
+        # Close spellings only of what a reader types on purpose, the names and
+        # aliases: the descriptions' prose would let any long word find something.
+        elif all(word in words or _close(word, keys) for word in query.split()):
             close.append((-difflib.SequenceMatcher(None, query, folded).ratio(), name))
     return [name for _, name in sorted(exact or close)]
