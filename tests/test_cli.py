@@ -269,7 +269,7 @@ def test_errors(capsys, mode, argv, status, message):
         ("cosmological constant", ["w0_central"], None),
         # an exact name, then a prefix, then the rest
         ("n_gen", ["n_gen", "n_gen_sq", "topo_gen_check"], ""),
-        ("top", ["topo_gen_check", "v_higgs_mev"], "topo_gen_check or v_higgs_mev"),
+        ("top", ["top", "topo_gen_check", "v_higgs_mev"], None),
         # an alias before a mere mention
         (
             "generations",
@@ -278,7 +278,11 @@ def test_errors(capsys, mode, argv, status, message):
         ),
         # the search's hits, then the close spellings, at most five
         ("n_gen_s", ["n_gen_sq"], "n_gen_sq or n_gen"),
-        ("sterile_sectr", [], "sterile_sector, sterile_check or visible_sector"),
+        (
+            "sterile_sectr",
+            ["sterile_sector", "sterile_check", "visible_sector", "roots_total"],
+            "sterile_sector, sterile_check, visible_sector or roots_total",
+        ),
         (
             "count",
             [
@@ -288,6 +292,21 @@ def test_errors(capsys, mode, argv, status, message):
             "jc_constant, logic_closure, n_gen, n_gen_sq or roots_total",
         ),
         ("xyzzy", [], None),
+        # the quarks and the CKM matrix
+        ("top quark", ["top", "v_higgs_mev"], None),
+        ("bottom", ["bottom"], None),
+        ("quark mass", [*kestrova.list_quarks(), "phi", "v_higgs_mev"], None),
+        ("CKM", ["ckm"], None),
+        ("jarlskog", ["ckm"], None),
+        ("mixing", ["ckm"], None),
+        # close spellings, only where nothing matches as typed
+        ("tua", ["m_tau_mev"], "m_tau_mev"),
+        ("hubbel", ["h0_central"], "h0_central"),
+        ("jarlskg", ["ckm"], None),
+        ("tua mass", ["m_tau_mev"], None),
+        # more words, fewer hits
+        ("higgs vev", ["v_higgs_mev"], None),
+        ("top quark mass", ["top", "v_higgs_mev"], None),
     ],
 )
 def test_search_and_suggestions(capsys, text, found, suggested):

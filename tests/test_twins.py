@@ -226,11 +226,13 @@ def test_importing_the_package_leaves_the_native_module_alone():
     code = (
         "import sys, kestrova; kestrova.Get('b3'); kestrova.list_constants(); "
         "kestrova.list_quarks(); kestrova.search('tau'); kestrova.describe('phi'); "
+        "str(kestrova.constants()); str(kestrova.quarks()); kestrova.ckm()._repr_html_(); "
         "print(sorted(m for m in sys.modules if m.split('.')[0] in ('kestrova', 'particle', "
-        "'scipy')))"
+        "'scipy', 'astropy', 'pint', 'pandas')))"
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout == (
-        "['kestrova', 'kestrova._about', 'kestrova._compare', 'kestrova._pure', "
+        "['kestrova', 'kestrova._about', 'kestrova._compare', 'kestrova._display', "
+        "'kestrova._evaluate', 'kestrova._pure', 'kestrova._records', 'kestrova._units', "
         "'kestrova._version']\n"
     )

@@ -1,15 +1,21 @@
-"""What each constant is, in words, and the search over names, units and words.
+"""What each constant, quark and the CKM matrix is, in words, and the search over them.
 
-One line per constant and a few aliases: the command line, the API and the
+One line per entry and a few aliases: the command line, the API and the
 user guide all read them here. Pure data, like ``kestrova._pure``: importing
 it loads nothing native.
 """
 
 from __future__ import annotations
 
+import difflib
+import re
+
 from kestrova import _pure
 
-__all__ = ["describe", "search"]
+__all__ = ["CKM", "describe", "search"]
+
+#: The name under which search and describe know the CKM matrix.
+CKM = "ckm"
 
 # What each constant is, in one line; for a pending constant, what its
 # expression stands for.
@@ -67,53 +73,97 @@ _ALIASES: dict[str, tuple[str, ...]] = {
     "v_higgs_mev": ("higgs", "vev", "vacuum expectation value", "fermi", "electroweak scale"),
     "visible_sector": ("visible",),
     "w0_central": ("dark energy", "equation of state", "w0", "cosmological constant"),
+    CKM: ("ckm matrix", "mixing matrix", "cabibbo", "kobayashi", "maskawa", "cp violation"),
 }
+_CKM_LINE = (
+    "The model's quark-mixing (CKM) matrix, |V_ij| for u, c, t against d, s, b: the identity, "
+    "so no quark mixes with another, and its Jarlskog invariant J = 0, so no CP violation."
+)
+_SUPERSCRIPTS = str.maketrans("0123456789", "⁰¹²³⁴⁵⁶⁷⁸⁹")
+
+
+def _quark_line(name: str) -> str:
+    q = _pure.QUARKS[name]
+    return (
+        f"The {name} quark, of generation {q.generation}: its mass is 246220 MeV / "
+        f"φ{str(q.phi_exponent).translate(_SUPERSCRIPTS)} = {q.mass_mev:.6g} MeV on the model's "
+        "quark mass ladder."
+    )
+
+
+def _entry(name: str) -> tuple[str, str, tuple[str, ...]]:
+    # units, description and aliases; the registry's KeyError for an unknown name
+    if name in _pure.QUARKS:
+        return "MeV", _quark_line(name), ("quark", "quark mass", f"{name} quark")
+    if name == CKM:
+        return "dimensionless", _CKM_LINE, _ALIASES[CKM]
+    return _pure.Get(name)["units"], _DESCRIPTIONS[name], _ALIASES.get(name, ())
 
 
 def describe(name: str) -> str:
-    """Return one plain line saying what the constant ``name`` is.
+    """Return one plain line saying what the constant, quark or matrix ``name`` is.
 
-    For a pending constant the line says what its expression stands for.
-    Raises ``KeyError`` with the registry's not-found text for an unknown
-    name, like ``kestrova.Get``, and ``TypeError`` for a name that is not a
+    ``name`` is a constant's name, a quark's ("bottom") or "ckm". For a
+    pending constant the line says what its expression stands for. Raises
+    ``KeyError`` with the registry's not-found text for an unknown name,
+    like ``kestrova.Get``, and ``TypeError`` for a name that is not a
     ``str``.
     """
     if not isinstance(name, str):
         raise TypeError(f"describe: name must be a str, not {type(name).__qualname__}")
-    _pure.expression(name)  # the registry's KeyError for an unknown name
-    return _DESCRIPTIONS[name]
+    return _entry(name)[1]
+
+
+def _names() -> list[str]:
+    return [*_pure.list_constants(), *_pure.list_quarks(), CKM]
+
+
+# Close spellings count only between words this long: shorter ones are too
+# close to everything.
+_SHORTEST = 3
+
+
+def _close(word: str, text: str) -> bool:
+    if len(word) < _SHORTEST:
+        return False
+    # Whole words and their parts ("tau" in "m_tau_mev").
+    words = {w for w in re.findall(r"\w+|[^\W_]+", text) if len(w) >= _SHORTEST}
+    return bool(difflib.get_close_matches(word, words, n=1))
 
 
 def search(text: str) -> list[str]:
-    """Return the names of the constants that match ``text``, best first.
+    """Return the names of the constants, quarks and CKM matrix that match ``text``, best first.
 
-    Case is ignored. Every word of ``text`` must occur in the constant's
-    name, units, description or aliases. An exact name comes first, then
-    names that start with ``text``, then names with ``text`` as an alias,
-    then the rest; names in byte order within each rank. Raises
-    ``ValueError`` when ``text`` holds nothing but white space, and
-    ``TypeError`` when it is not a ``str``.
+    Case is ignored. Every word of ``text`` must occur in the entry's name,
+    units, description or aliases. An exact name comes first, then names
+    that start with ``text``, then names with ``text`` as an alias, then the
+    rest; names in byte order within each rank. Only when nothing holds
+    every word as typed do close spellings count ("hubbel" for "hubble"),
+    the names closest to ``text`` first. Raises ``ValueError`` when
+    ``text`` holds nothing but white space, and ``TypeError`` when it is
+    not a ``str``.
     """
     if not isinstance(text, str):
         raise TypeError(f"search: text must be a str, not {type(text).__qualname__}")
     query = " ".join(text.split()).casefold()
     if not query:
         raise ValueError("search: text must not be empty")
-    ranked = []
-    for name in _pure.list_constants():
-        description, aliases = _DESCRIPTIONS[name], _ALIASES.get(name, ())
-        units = _pure.Get(name)["units"]
+    exact: list[tuple[float, str]] = []
+    close: list[tuple[float, str]] = []
+    for name in _names():
+        units, description, aliases = _entry(name)
         words = "\n".join([name, units, description, *aliases]).casefold()
-        if not all(word in words for word in query.split()):
-            continue
         folded = name.casefold()
-        if folded == query:
-            rank = 0
-        elif folded.startswith(query):
-            rank = 1
-        elif query in (a.casefold() for a in aliases):
-            rank = 2
-        else:
-            rank = 3
-        ranked.append((rank, name))
-    return [name for _, name in sorted(ranked)]
+        if all(word in words for word in query.split()):
+            if folded == query:
+                rank = 0
+            elif folded.startswith(query):
+                rank = 1
+            elif query in (a.casefold() for a in aliases):
+                rank = 2
+            else:
+                rank = 3
+            exact.append((rank, name))
+        elif all(word in words or _close(word, words) for word in query.split()):
+            close.append((-difflib.SequenceMatcher(None, query, folded).ratio(), name))
+    return [name for _, name in sorted(exact or close)]

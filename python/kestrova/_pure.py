@@ -45,6 +45,8 @@ class Quark(NamedTuple):
 
 
 __all__ = [
+    "CKM_JARLSKOG",
+    "CKM_MAGNITUDES",
     "QUARKS",
     "Datasheet",
     "Get",
@@ -90,6 +92,18 @@ QUARKS: dict[str, Quark] = {
     "bottom": Quark(3, 4, 35923.013870002665, 0.14589803375031543),
     "top": Quark(3, 0, 246220.0, 1.0),
 }
+
+
+#: The model's CKM matrix, row by row (u, c, t against d, s, b): the
+#: identity, no mixing between generations; ``PyCKMMatrix.from_topology()``
+#: builds the same one natively.
+CKM_MAGNITUDES: tuple[tuple[float, float, float], ...] = (
+    (1.0, 0.0, 0.0),
+    (0.0, 1.0, 0.0),
+    (0.0, 0.0, 1.0),
+)
+#: Its Jarlskog invariant, stored with it: no CP violation.
+CKM_JARLSKOG = 0.0
 
 
 def _utf8(name: str) -> bytes:

@@ -1,0 +1,165 @@
+"""The records of the model's figures: values, display, units and tables."""
+
+import dataclasses
+import html
+import re
+import sys
+
+import pytest
+
+import kestrova
+from kestrova import _display
+from kestrova._evaluate import evaluate
+
+# The figure each pending constant's expression comes to.
+MODEL_FIGURES = {
+    "v_higgs_mev": 246220.0,
+    "sterile_check": 163.0,
+    "n_gen_sq": 9.0,
+    "h0_central": 70.0,
+    "w0_central": -1.0,
+    "m_tau_mev": 1776.86,
+    "topo_gen_check": 3.0,
+}
+
+
+@pytest.mark.parametrize(
+    "text, outcome",
+    [
+        ("1 + 2 * 3", 7.0),
+        ("(1 + 2) * 3", 9.0),
+        ("-(2 - 5) / .5", 6.0),
+        ("--1.5e2", 150.0),
+        ("chi_eff / b3", 3.0),
+        ("", "it is empty"),
+        ("2 ** 3", "unexpected '*'"),
+        ("+1", "unexpected '+'"),
+        ("2 3", "unexpected '3'"),
+        ("1 +", "it ends too early"),
+        ("(1", "a parenthesis is not closed"),
+        ("1 / (b3 - 24)", "division by zero"),
+        ("1e999", "it does not come to a finite number"),
+        ("2 % 3", "'%' is not a number, a name, + - * / or a parenthesis"),
+        ("__import__", "no constant is named '__import__'"),
+        ("open('x')", '"\'" is not a number'),
+        ("b3.real", "'.' is not a number"),
+    ],
+)
+def test_evaluator_reads_arithmetic_and_refuses_the_rest(text, outcome):
+    def lookup(name):
+        return kestrova.constant(name).value
+
+    if isinstance(outcome, float):
+        assert evaluate(text, lookup) == outcome
+    else:
+        with pytest.raises(
+            ValueError, match="^" + re.escape(f"cannot evaluate {text!r}: {outcome}")
+        ):
+            evaluate(text, lookup)
+
+
+def test_records_hold_the_pure_data(core):
+    records = kestrova.constants()
+    assert [r.name for r in records] == kestrova.list_constants()
+    for r in records:
+        sheet = kestrova.Get(r.name)
+        assert (r.units, r.uncertainty, r.status) == (sheet["units"], None, sheet["status"])
+        assert r.expression == kestrova._pure.expression(r.name)
+        assert r.description == kestrova.describe(r.name)
+        assert r.from_expression is (r.name in MODEL_FIGURES)
+        assert r.value == MODEL_FIGURES.get(r.name, sheet["value"])
+        assert records[r.name] is r and kestrova.constant(r.name) == r
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        records[0].value = 1.0
+    with pytest.raises(KeyError, match="constant `bottom` not found"):
+        kestrova.constant("bottom")
+    quarks = kestrova.quarks()
+    assert [(q.name, *kestrova._pure.QUARKS[q.name]) for q in quarks] == [
+        (q.name, q.generation, q.phi_exponent, q.mass_mev, q.vev_fraction) for q in quarks
+    ]
+    assert quarks["top"].units == "MeV" and quarks["top"].description == kestrova.describe("top")
+    with pytest.raises(KeyError, match="quark `b3` not found; the quarks are bottom, charm"):
+        kestrova.quark("b3")
+    ckm = kestrova.ckm()
+    native = core.PyCKMMatrix.from_topology()
+    assert ckm.jarlskog == native.jarlskog() and ckm.description == kestrova.describe("ckm")
+    assert ckm.magnitudes == tuple(tuple(float(i == j) for j in range(3)) for i in range(3))
+    assert (ckm.rows, ckm.columns, ckm.magnitude("t", "b")) == (("u", "c", "t"), ("d", "s", "b"), 1)
+    assert native.is_unitary(0.0) and all(sum(x * x for x in row) == 1 for row in ckm.magnitudes)
+
+
+# What each kind of record shows: (object, value, units, marked as the model's)
+SHOWN = [
+    (lambda: kestrova.constant("h0_central"), "70.0", "km/s/Mpc", True),
+    (lambda: kestrova.constant("phi"), "1.618033988749895", "dimensionless", False),
+    (lambda: kestrova.quark("bottom"), "35923.013870002665", "MeV", False),
+    (kestrova.ckm, "0.0", "(dimensionless)", False),  # J; the entries are bare
+    (kestrova.constants, "163.0", "count", True),
+    (kestrova.quarks, "246220.0", "MeV", False),
+]
+IDS = ["constant", "seed", "quark", "ckm", "constants", "quarks"]
+
+
+@pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
+def test_str_shows_value_units_and_the_models_mark(make, value, units, model):
+    shown = str(make())
+    assert f"{value} {units}" in shown
+    assert (_display.MODEL_NOTE in shown) is model
+
+
+@pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
+def test_html_shows_value_units_and_the_models_mark(make, value, units, model):
+    shown = make()._repr_html_()
+    assert shown.startswith("<table>") and shown.endswith("</table>")
+    assert f"{value} {units}" in shown or f">{value}</td>" in shown  # the CKM's bare entries
+    assert units in shown
+    assert (html.escape(_display.MODEL_NOTE) in shown) is model
+
+
+@pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
+def test_latex_shows_value_units_and_the_models_mark(make, value, units, model):
+    shown = make()._repr_latex_()
+    assert shown.count("$$") == 2 and r"\begin{array}" in shown
+    assert f"{value}" in shown and units in shown
+    assert ("^{*}" in shown) is model
+
+
+@pytest.mark.numpy
+@pytest.mark.parametrize(
+    "record, unit, figure",
+    [
+        (lambda: kestrova.constant("m_tau_mev"), "GeV", 1.77686),
+        (lambda: kestrova.quark("top"), "GeV", 246.22),
+        (lambda: kestrova.constant("h0_central"), "km / (s kpc)", 0.07),
+        (lambda: kestrova.constant("n_gen"), "", 3.0),
+        (lambda: kestrova.constant("phi"), "", 1.618033988749895),
+    ],
+)
+def test_quantities_in_astropy_and_pint(monkeypatch, record, unit, figure):
+    units = pytest.importorskip("astropy.units")
+    ureg = pytest.importorskip("pint").UnitRegistry()
+    astropy, pint = record().quantity(), record().quantity(ureg)
+    assert isinstance(astropy, units.Quantity) and isinstance(pint, ureg.Quantity)
+    assert astropy.to(unit).value == pytest.approx(figure)
+    assert pint.to(unit).magnitude == pytest.approx(figure)
+    monkeypatch.setitem(sys.modules, "astropy", None)
+    message = "a quantity needs astropy or pint: pip install 'kestrova[units]'"
+    with pytest.raises(kestrova.MissingUnits, match=f"^{re.escape(message)}$"):
+        record().quantity()
+    assert isinstance(record().quantity(ureg), ureg.Quantity)
+
+
+@pytest.mark.numpy
+@pytest.mark.parametrize("make", [kestrova.constants, kestrova.quarks, kestrova.ckm])
+def test_dataframes(monkeypatch, make):
+    pytest.importorskip("pandas")
+    made = make()
+    frame = made.to_dataframe()
+    if isinstance(made, kestrova.CKM):
+        assert frame.loc["u", "s"] == made.magnitude("u", "s") and list(frame) == ["d", "s", "b"]
+    else:
+        assert list(frame.index) == [r.name if hasattr(r, "name") else r["name"] for r in made]
+        assert "units" in frame.columns
+    monkeypatch.setitem(sys.modules, "pandas", None)
+    with pytest.raises(kestrova.MissingPandas, match=r"^a DataFrame needs pandas: pip install"):
+        made.to_dataframe()
