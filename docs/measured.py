@@ -2,17 +2,20 @@
 
 The quark and tau masses and v come from ``kestrova.compare()``, which reads
 them at build time from ``particle`` (PDG) and ``scipy.constants`` (CODATA),
-pinned in the docs dependency group. The figures that no installed package
-carries are written out here, once, each with its source and year; so are
-the Particle Data Group's conventions for the quark masses, which the
-packages' data does not state. The guide's tables are drawn from these and
-from the package's own descriptions by the ``data-table`` directive (conf.py).
+pinned in the docs dependency group; the measured CKM figures are the
+package's own (``kestrova._compare.CKM_MEASURED``), with their source. The
+figures that neither carries are written out here, once, each with its
+source and year; so are the Particle Data Group's conventions for the quark
+masses, which the packages' data does not state. The guide's tables are
+drawn from these and from the package's own descriptions by the
+``data-table`` directive (conf.py).
 """
 
+import math
 from typing import NamedTuple
 
 import kestrova
-from kestrova import _pure
+from kestrova import _compare, _pure
 
 
 class Figure(NamedTuple):
@@ -47,13 +50,26 @@ EXTERNAL = {
             "DESI DR2 BAO with CMB and supernovae, 2025",
         ),
     ],
-    "ckm": [
-        Figure("|V_us|", "0.22501 ± 0.00068", "PDG 2024, CKM review, global fit"),
-        Figure("|V_cb|", "0.04183 +0.00079 −0.00069", "PDG 2024, CKM review, global fit"),
-        Figure("|V_ub|", "0.003732 +0.000090 −0.000085", "PDG 2024, CKM review, global fit"),
-        Figure("J", "(3.12 +0.13 −0.12) × 10⁻⁵", "PDG 2024, CKM review, global fit"),
-    ],
 }
+_SUPERSCRIPTS = str.maketrans("-0123456789", "⁻⁰¹²³⁴⁵⁶⁷⁸⁹")
+
+
+def _as_written(m):
+    """A measured CKM figure as the review writes it: "(3.12 +0.13 −0.12) × 10⁻⁵"."""
+    scale = math.floor(math.log10(abs(m.value))) if abs(m.value) < 1e-3 else 0
+    value, up, down = (x / 10**scale for x in (m.value, m.upper, m.lower))
+    text = f"{value:.10g}"
+    digits = len(text.partition(".")[2])  # the uncertainties to the value's last digit
+    spread = f"± {up:.{digits}f}" if up == down else f"+{up:.{digits}f} −{down:.{digits}f}"
+    if not scale:
+        return f"{text} {spread}"
+    return f"({text} {spread}) × 10{str(scale).translate(_SUPERSCRIPTS)}"
+
+
+def _masses():
+    """The records of compare() that are masses: the quarks, the tau and v."""
+    return [r for r in kestrova.compare() if r["units"] == "MeV"]
+
 
 # The PDG's convention for each mass: (scheme, scale). Not in the packages' data.
 CONVENTIONS = {
@@ -70,12 +86,12 @@ CONVENTIONS = {
 
 def comparison():
     """(name, model MeV, measured MeV, model / measured) for the six quarks, heaviest first."""
-    return [(r["name"], r["model"], r["measured"], r["ratio"]) for r in kestrova.compare()[:6]]
+    return [(r["name"], r["model"], r["measured"], r["ratio"]) for r in _masses()[:6]]
 
 
 def editions():
-    """The sources and editions of the measured figures, as "PDG 2026, CODATA 2022"."""
-    return ", ".join(dict.fromkeys(f"{r['source']} {r['edition']}" for r in kestrova.compare()))
+    """The sources and editions of the measured masses, as "PDG 2026, CODATA 2022"."""
+    return ", ".join(dict.fromkeys(f"{r['source']} {r['edition']}" for r in _masses()))
 
 
 def _uncertainty(r):
@@ -130,7 +146,7 @@ def pending_table():
 
 def quark_table():
     rows = []
-    for r in kestrova.compare():
+    for r in _masses():
         scheme, scale = CONVENTIONS[r["name"]]
         rows.append(
             (
@@ -156,12 +172,15 @@ def quark_table():
 
 
 def ckm_table():
-    rows = [(f.what.replace("|", r"\|"), f.value, f.source) for f in EXTERNAL["ckm"]]
+    rows = [
+        (m.name.replace("|", r"\|"), _as_written(m), f"{m.source} {m.edition}, {m.what}")
+        for m in _compare.CKM_MEASURED
+    ]
     return _list_table(("quantity", "measured", "source"), rows, "20 40 40")
 
 
 def editions_note():
-    records = kestrova.compare()
+    records = _masses()
     used = dict.fromkeys(f"**{r['source']} {r['edition']}** ({r['package']})" for r in records)
     return [f"This build uses {' and '.join(used)}.", ""]
 
@@ -177,7 +196,7 @@ TABLES = {
 
 def draw_comparison(ax):
     """The model's masses and the measured ones side by side, on a log scale."""
-    records = kestrova.compare()[:6]
+    records = _masses()[:6]
     xs = range(len(records))
     ax.plot(xs, [r["model"] for r in records], "o", color="#d62728", label="model: 246220 MeV / φⁿ")
     ax.errorbar(

@@ -3,12 +3,14 @@
 import dataclasses
 import html
 import re
+import shutil
 import sys
+import types
 
 import pytest
 
 import kestrova
-from kestrova import _display
+from kestrova import _compare, _display
 from kestrova._evaluate import evaluate
 
 # The figure each pending constant's expression comes to.
@@ -88,6 +90,12 @@ def test_records_hold_the_pure_data(core):
     assert native.is_unitary(0.0) and all(sum(x * x for x in row) == 1 for row in ckm.magnitudes)
 
 
+def _compared():
+    pytest.importorskip("particle")
+    pytest.importorskip("scipy")
+    return kestrova.compare()
+
+
 # What each kind of record shows: (object, value, units, marked as the model's)
 SHOWN = [
     (lambda: kestrova.constant("h0_central"), "70.0", "km/s/Mpc", True),
@@ -96,8 +104,9 @@ SHOWN = [
     (kestrova.ckm, "0.0", "(dimensionless)", False),  # J; the entries are bare
     (kestrova.constants, "163.0", "count", True),
     (kestrova.quarks, "246220.0", "MeV", False),
+    pytest.param(_compared, "0.22501", "dimensionless", False, marks=pytest.mark.numpy),
 ]
-IDS = ["constant", "seed", "quark", "ckm", "constants", "quarks"]
+IDS = ["constant", "seed", "quark", "ckm", "constants", "quarks", "compare"]
 
 
 @pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
@@ -150,7 +159,7 @@ def test_quantities_in_astropy_and_pint(monkeypatch, record, unit, figure):
 
 
 @pytest.mark.numpy
-@pytest.mark.parametrize("make", [kestrova.constants, kestrova.quarks, kestrova.ckm])
+@pytest.mark.parametrize("make", [kestrova.constants, kestrova.quarks, kestrova.ckm, _compared])
 def test_dataframes(monkeypatch, make):
     pytest.importorskip("pandas")
     made = make()
@@ -163,3 +172,46 @@ def test_dataframes(monkeypatch, make):
     monkeypatch.setitem(sys.modules, "pandas", None)
     with pytest.raises(kestrova.MissingPandas, match=r"^a DataFrame needs pandas: pip install"):
         made.to_dataframe()
+
+
+@pytest.fixture
+def particle_table():
+    """Loads the tables a test names into particle, and its default ones after."""
+    particle = pytest.importorskip("particle")
+    pytest.importorskip("scipy")
+    yield particle
+    particle.Particle.load_table()
+
+
+@pytest.mark.numpy
+def test_compare_names_the_data_it_reads(particle_table, monkeypatch, tmp_path):
+    records = kestrova.compare()
+    ckm = kestrova.ckm()
+    for r, m in zip(records[-4:], _compare.CKM_MEASURED, strict=True):
+        model = ckm.jarlskog if m.name == "J" else ckm.magnitude(m.name[3], m.name[4])
+        assert (r["name"], r["model"], r["measured"], r["units"], r["edition"]) == (
+            m.name,
+            model,
+            m.value,
+            "dimensionless",
+            m.edition,
+        )
+        assert (r["uncertainty_upper"], r["uncertainty_lower"]) == (m.upper, m.lower)
+    # A table the user loads names its own edition, or none.
+    shipped = particle_table.data.basepath / "particle2025.csv"
+    renamed = tmp_path / "masses.csv"
+    shutil.copy(shipped, renamed)
+    for table, edition in [(shipped, "2025"), (renamed, "unknown")]:
+        particle_table.Particle.load_table(str(table))
+        top = kestrova.compare()[0]
+        assert (top["measured"], top["edition"]) == (172560.0, edition)
+    scipy = sys.modules["scipy.constants"]
+    monkeypatch.setattr(scipy, "__doc__", None)  # as under python -OO
+    assert kestrova.compare()[7]["edition"] == "2022"
+    monkeypatch.delattr(scipy, "_codata")
+    assert kestrova.compare()[7]["edition"] == "unknown"
+    # A table without the figure: no ratio to give.
+    blank = types.SimpleNamespace(mass=None, mass_upper=None, mass_lower=-1.0)
+    monkeypatch.setattr(particle_table.Particle, "from_pdgid", lambda pdgid: blank)
+    with pytest.raises(ValueError, match=r"^the data gives no measured figure for top$"):
+        kestrova.compare()

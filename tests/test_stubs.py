@@ -106,7 +106,7 @@ def test_package_and_its_use_type_check_strictly(tmp_path):
         (kestrova.Get, "(name: 'str') -> 'Datasheet'"),
         (kestrova.search, "(text: 'str') -> 'list[str]'"),
         (kestrova.describe, "(name: 'str') -> 'str'"),
-        (kestrova.compare, "() -> 'list[Comparison]'"),
+        (kestrova.compare, "() -> 'ComparisonTable'"),
         (kestrova.constant, "(name: 'str') -> 'Constant'"),
         (kestrova.constants, "() -> 'Records[Constant]'"),
         (kestrova.quark, "(name: 'str') -> 'QuarkRecord'"),
@@ -174,6 +174,6 @@ def test_help_shows_every_signature():
         f"list_quarks() -> {q}list[str]{q}",
         f"search(text: {q}str{q}) -> {q}list[str]{q}",
         f"describe(name: {q}str{q}) -> {q}str{q}",
-        f"compare() -> {q}list[Comparison]{q}",
+        f"compare() -> {q}ComparisonTable{q}",
     ]:
         assert f"    {line}\n" in pure, line

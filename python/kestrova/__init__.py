@@ -28,7 +28,7 @@ native module's stubs name; they exist at run time too, for annotations and
 """
 
 from kestrova._about import describe, search
-from kestrova._compare import Comparison, MissingMeasurements, compare
+from kestrova._compare import Comparison, ComparisonTable, MissingMeasurements, compare
 from kestrova._display import MissingPandas
 from kestrova._pure import Datasheet, Get, Quark, Status, list_constants, list_quarks
 from kestrova._records import (
@@ -48,6 +48,7 @@ from kestrova._version import __version__
 __all__ = [
     "CKM",
     "Comparison",
+    "ComparisonTable",
     "Constant",
     "Datasheet",
     "Get",

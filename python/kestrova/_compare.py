@@ -1,21 +1,32 @@
-"""The model's masses beside the measured ones, read at run time from the field's data packages.
+"""The model's figures beside the measured ones, read at run time from the field's data packages.
 
 The quark and tau masses come from the Particle Data Group's tables as the
 ``particle`` package ships them, the Higgs vacuum expectation value from the
 CODATA Fermi coupling constant in ``scipy.constants``. Both are an optional
 extra (``pip install 'kestrova[compare]'``) and are imported only here, only
-when asked for.
+when asked for. No installed package carries the measured CKM figures: they
+are typed below, once, with their source.
 """
 
 from __future__ import annotations
 
 import math
+import os
 import re
-from typing import Any, TypedDict
+from typing import Any, NamedTuple, TypedDict
 
-from kestrova import _pure
+from kestrova import _display, _pure, _records
+from kestrova._display import Figure, Table
+from kestrova._version import __version__
 
-__all__ = ["Comparison", "MissingMeasurements", "compare"]
+__all__ = [
+    "CKM_MEASURED",
+    "Comparison",
+    "ComparisonTable",
+    "Measured",
+    "MissingMeasurements",
+    "compare",
+]
 
 
 class Comparison(TypedDict):
@@ -35,7 +46,7 @@ class Comparison(TypedDict):
     uncertainty_upper: float | None
     #: the measured figure's lower uncertainty (a positive number), or None
     uncertainty_lower: float | None
-    #: the units of all three figures
+    #: the units of all three figures: "MeV", or "dimensionless" for the CKM matrix
     units: str
     #: model / measured
     ratio: float
@@ -45,10 +56,73 @@ class Comparison(TypedDict):
     scale: str | None
     #: where the measured figure comes from: "PDG" or "CODATA"
     source: str
-    #: the edition of that source, as the package states it ("2026")
+    #: the edition of that source, as the package states it ("2026"), or
+    #: "unknown" where it states none
     edition: str
     #: the package that carries the figure, with its version ("particle 1.1.0")
     package: str
+
+
+class Measured(NamedTuple):
+    """A measured figure that no installed package carries, as its source states it."""
+
+    #: as in ``Comparison``: "|V_us|", "|V_cb|", "|V_ub|" or "J"
+    name: str
+    value: float
+    upper: float
+    #: a positive number
+    lower: float
+    source: str
+    edition: str
+    #: which of the source's figures this is
+    what: str
+
+
+_CKM_FIT = ("PDG", "2024", "CKM review, global fit")
+#: The measured CKM magnitudes and J, beside the model's matrix in ``compare()``.
+CKM_MEASURED = (
+    Measured("|V_us|", 0.22501, 0.00068, 0.00068, *_CKM_FIT),
+    Measured("|V_cb|", 0.04183, 0.00079, 0.00069, *_CKM_FIT),
+    Measured("|V_ub|", 0.003732, 0.000090, 0.000085, *_CKM_FIT),
+    Measured("J", 3.12e-5, 0.13e-5, 0.12e-5, *_CKM_FIT),
+)
+# The model's element for each measured magnitude: (row, column).
+_CKM_ELEMENTS = {"|V_us|": ("u", "s"), "|V_cb|": ("c", "b"), "|V_ub|": ("u", "b")}
+
+
+class ComparisonTable(list[Comparison], _display.Shown):
+    """The records of ``compare()``, a plain list of them that shows itself as a table."""
+
+    __slots__ = ()
+
+    def to_dataframe(self) -> Any:
+        """The records as a pandas DataFrame indexed by name; needs ``kestrova[dataframe]``."""
+        return _display.dataframe(self)
+
+    def _table(self) -> Table:
+        header = ("name", "model", "measured", "uncertainty", "ratio", "source")
+        rows = [
+            (
+                r["name"],
+                Figure(r["model"], r["units"], shown=f"{r['model']:.8g}"),
+                Figure(r["measured"], r["units"], shown=f"{r['measured']:.8g}"),
+                uncertainty(r),
+                f"{r['ratio']:#.4g}",
+                f"{r['source']} {r['edition']}",
+            )
+            for r in self
+        ]
+        return Table(
+            "The model's figures beside the measured ones (ratio: model / measured)", header, rows
+        )
+
+
+def uncertainty(r: Comparison) -> str:
+    """A record's measured uncertainty as text: "± 0.5", "+0.8 -0.7" or "-" for none."""
+    up, down = r["uncertainty_upper"], r["uncertainty_lower"]
+    if up is None or down is None:
+        return "-"
+    return f"± {up:.3g}" if up == down else f"+{up:.3g} -{down:.3g}"
 
 
 class MissingMeasurements(ImportError):
@@ -73,21 +147,29 @@ def _packages() -> tuple[Any, Any]:
 
 def _year(text: str) -> str:
     found = re.search(r"(?<!\d)(19|20)\d\d(?!\d)", text)
-    return found.group() if found else text
+    return found.group() if found else "unknown"
 
 
 def _pdg_edition(particle: Any) -> str:
-    # The package names its table after the edition of the Review it was
-    # built from ("particle2026.csv"); that is the only place it says so.
-    names = [n for n in particle.Particle.table_names() if n.startswith("particle")]
-    return _year(names[0]) if names else "unknown"
+    # The package names each table after the edition of the Review it was
+    # built from ("particle2026.csv"), and lists the tables loaded by file
+    # name, or by full path for one the user loaded: the only place it says
+    # so. A table read from a stream, or named otherwise, has no edition.
+    names = [os.path.basename(n) for n in particle.Particle.table_names()]
+    tables = [n for n in names if n.startswith("particle")]
+    return _year(tables[0]) if tables else "unknown"
 
 
 def _codata_edition(scipy: Any) -> str:
-    # scipy states the edition of its current set only in this attribute
-    # ("CODATA 2022").
+    # The module's documentation is scipy's one public statement of its
+    # current set ("CODATA recommended values [CODATA2022]"); where the
+    # docstrings are stripped (python -OO), the private attribute its own
+    # code reads.
+    found = re.search(r"CODATA recommended values \[CODATA(\d{4})\]", scipy.constants.__doc__ or "")
+    if found:
+        return found.group(1)
     codata = getattr(scipy.constants, "_codata", None)
-    return _year(str(getattr(codata, "_current_codata", "unknown")))
+    return _year(str(getattr(codata, "_current_codata", "")))
 
 
 def _positive(x: object) -> float | None:
@@ -102,6 +184,7 @@ def _record(
     up: float | None,
     down: float | None,
     source: tuple[str, str, str],
+    units: str = "MeV",
 ) -> Comparison:
     if not measured:  # a ratio needs a measured figure above zero
         raise ValueError(f"the data gives no measured figure for {name}")
@@ -111,7 +194,7 @@ def _record(
         "measured": measured,
         "uncertainty_upper": up,
         "uncertainty_lower": down,
-        "units": "MeV",
+        "units": units,
         "ratio": model / measured,
         # Neither package names the scheme or scale of a quark mass.
         "scheme": None,
@@ -122,23 +205,35 @@ def _record(
     }
 
 
-def compare() -> list[Comparison]:
-    """Return the model's masses beside the measured ones, one record each.
+def compare() -> ComparisonTable:
+    """Return the model's figures beside the measured ones, one record each.
 
     The six quarks from the top of the ladder down, then the tau mass
     (``m_tau_mev``) and the Higgs vacuum expectation value
-    (``v_higgs_mev``), all in MeV. The quark and tau masses are the
-    Particle Data Group's, in the edition the installed ``particle`` package
-    ships; v is (√2 G_F)^-1/2 from the CODATA Fermi coupling constant in
-    ``scipy.constants``, its uncertainty propagated from that of G_F. The
-    model's figures are the ladder's masses and the pending constants'
-    expressions. Raises ``MissingMeasurements`` (an ``ImportError``) when
-    either package is missing, and ``ValueError`` when its data has no
-    figure above zero for one of them.
+    (``v_higgs_mev``), all in MeV; then the CKM magnitudes ``|V_us|``,
+    ``|V_cb|`` and ``|V_ub|`` and the Jarlskog invariant J, dimensionless.
+    The quark and
+    tau masses are the Particle Data Group's, from the table the ``particle``
+    package has loaded; v is (√2 G_F)^-1/2 from the CODATA Fermi coupling
+    constant in ``scipy.constants``, its uncertainty propagated from that of
+    G_F; the CKM figures are the PDG's global fit (``CKM_MEASURED``). The
+    model's figures are the ladder's masses, the pending constants' values
+    and the model's CKM matrix (``kestrova.ckm()``).
+
+    Each record names its source's edition, read from the data: the year in
+    the file name of the PDG table loaded, and the CODATA set scipy names.
+    A table the user loaded under another name, or from a stream, names no
+    year; its records say "unknown".
+
+    The result is a list of ``Comparison`` records that shows itself as a
+    table in a notebook and has ``to_dataframe()``. Raises
+    ``MissingMeasurements`` (an ``ImportError``) when either package is
+    missing, and ``ValueError`` when its data has no figure above zero for
+    one of them.
     """
     particle, scipy = _packages()
     pdg = ("PDG", _pdg_edition(particle), f"particle {particle.__version__}")
-    records = []
+    records = ComparisonTable()
     for name, pdgid in _PDG_IDS.items():
         p = particle.Particle.from_pdgid(pdgid)
         model = _pure.QUARKS[name].mass_mev if name in _pure.QUARKS else _model(name)
@@ -150,11 +245,15 @@ def compare() -> list[Comparison]:
     dv = v * sigma / (2 * g_f)
     codata = ("CODATA", _codata_edition(scipy), f"scipy {scipy.__version__}")
     records.append(_record("v_higgs_mev", _model("v_higgs_mev"), v, dv, dv, codata))
+    matrix = _records.ckm()
+    for m in CKM_MEASURED:
+        element = _CKM_ELEMENTS.get(m.name)
+        model = matrix.magnitude(*element) if element else matrix.jarlskog
+        typed = (m.source, m.edition, f"kestrova {__version__}")
+        records.append(_record(m.name, model, m.value, m.upper, m.lower, typed, "dimensionless"))
     return records
 
 
 def _model(name: str) -> float:
-    # The figure a pending constant holds as the decimal text of its expression.
-    text = _pure.expression(name)
-    assert text is not None, name
-    return float(text)
+    # The figure a pending constant holds in its expression.
+    return _records.constant(name).value

@@ -127,9 +127,9 @@ class QuarkRecord(_Record):
 
 @dataclass(frozen=True, slots=True)
 class CKM(_display.Shown):
-    """The model's quark-mixing matrix: |V_ij| for ``rows`` against ``columns``, and J."""
+    """The model's quark-mixing matrix: ``|V_ij|`` for ``rows`` against ``columns``, and J."""
 
-    #: 3 × 3, row by row: |V_ud| |V_us| |V_ub|, then the c and t rows
+    #: 3 × 3, row by row: ``|V_ud| |V_us| |V_ub|``, then the c and t rows
     magnitudes: tuple[tuple[float, ...], ...]
     #: the up-type quarks, "u", "c", "t"
     rows: tuple[str, ...]
@@ -140,7 +140,7 @@ class CKM(_display.Shown):
     description: str
 
     def magnitude(self, row: str, column: str) -> float:
-        """|V_ij| for the quarks ``row`` ("u", "c", "t") and ``column`` ("d", "s", "b")."""
+        """``|V_ij|`` for the quarks ``row`` ("u", "c", "t") and ``column`` ("d", "s", "b")."""
         return self.magnitudes[self.rows.index(row)][self.columns.index(column)]
 
     def to_dataframe(self) -> Any:
