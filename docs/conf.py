@@ -24,10 +24,10 @@ extensions = [
     "sphinx.ext.autodoc",
     "sphinx.ext.doctest",
     "sphinxarg.ext",
-    "myst_parser",
+    "myst_nb",  # MyST markdown, and the notebook page run on every build
     "matplotlib.sphinxext.plot_directive",
 ]
-source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
+source_suffix = {".rst": "restructuredtext", ".md": "myst-nb"}
 exclude_patterns = ["_build"]
 default_role = "literal"
 html_theme = "furo"
@@ -44,6 +44,12 @@ plot_html_show_formats = False
 plot_html_show_source_link = False
 plot_include_source = False
 plot_rcparams = {"svg.hashsalt": "kestrova", "font.size": 10}
+
+# The notebook page runs on every build. A cell that raises is a warning,
+# so it fails the build as a failed example does, with its traceback shown.
+nb_execution_mode = "force"
+nb_execution_show_tb = True
+nb_execution_timeout = 120
 
 doctest_global_setup = "import kestrova"
 # The README's sections included below may use any heading level.
