@@ -107,6 +107,16 @@ NATIVE = {
 }
 DISPLAY = {path: display for path, (display, _) in NATIVE.items()}
 
+
+def unbound(text):
+    """A text signature as the interpreter shows it: the receiver positional-only."""
+    return text.replace("$self)", "self, /)").replace("$self, ", "self, /, ")
+
+
+def bound(text):
+    return text.replace("$self, ", "").replace("$self", "")
+
+
 # The pure functions' signatures as inspect shows them, annotations postponed.
 PURE = {
     "Get": "(name: 'str') -> 'Datasheet'",
