@@ -40,11 +40,7 @@ MATRIX = CKM.from_topology()
 VERSION = metadata.version("kestrova")
 
 
-class Name(str):
-    pass
-
-
-B3, PHI, MISSING, SURROGATE, SPARE = "b3", Name("phi"), "no such constant", "\ud800", object()
+B3, MISSING, SURROGATE, SPARE = "b3", "no such constant", "\ud800", object()
 
 
 class Panic(BaseException):
@@ -197,6 +193,9 @@ class StrSubclass(str):
 
 class PlainStrSubclass(str):
     pass
+
+
+PHI = PlainStrSubclass("phi")
 
 
 def numeric(dunder, behaviour, payload, cause):
@@ -362,124 +361,103 @@ def add(name, call, expected, *watched):
     CASES[name] = Case(call, expected, list(watched))
 
 
-NEW, GET = DISPLAY["PyFormulasRegistry"], DISPLAY["PyFormulasRegistry.get"]
-GET_CONSTANT, IS_UNITARY = DISPLAY["py_get_constant"], DISPLAY["PyCKMMatrix.is_unitary"]
+def calling(function, *args, **kwargs):
+    return lambda: function(*args, **kwargs)
 
-# PyFormulasRegistry
-add("registry new", lambda: Registry(), Registry)
-add("registry new with argument", lambda: Registry(SPARE), type_error(too_many(NEW, 0, 1)))
-add("registry new with two arguments", lambda: Registry(SPARE, B3), type_error(too_many(NEW, 0, 2)))
-add("registry new with keyword", lambda: Registry(x=SPARE), type_error(unexpected(NEW, "x")))
-add("get", lambda: REGISTRY.get(B3), 24.0, B3)
-add("get by keyword", lambda: REGISTRY.get(name=B3), 24.0, B3)
-add("get str subclass", lambda: REGISTRY.get(PHI), VALUES["phi"], PHI, Name)
-add("get unbound", lambda: Registry.get(REGISTRY, B3), 24.0, B3)
-add("get missing", lambda: REGISTRY.get(MISSING), Raises(KeyError, (not_found(MISSING),)), MISSING)
+
+# name, entry point, bound callable, result
+NO_ARGUMENTS = [
+    ("py_list_constants", "py_list_constants", core.py_list_constants, NAMES),
+    ("py_list_quarks", "py_list_quarks", core.py_list_quarks, QUARK_NAMES),
+    ("version", "PyFormulasRegistry.version", Registry.version, VERSION),
+    ("version on instance", "PyFormulasRegistry.version", REGISTRY.version, VERSION),
+    ("jarlskog", "PyCKMMatrix.jarlskog", MATRIX.jarlskog, 0.0),
+    ("from topology", "PyCKMMatrix.from_topology", CKM.from_topology, CKM),
+    ("from topology on instance", "PyCKMMatrix.from_topology", MATRIX.from_topology, CKM),
+]
+for name, path, function, result in NO_ARGUMENTS:
+    add(name, function, result)
+    add(
+        f"{name} with argument",
+        calling(function, SPARE),
+        type_error(no_arguments(DISPLAY[path], 1)),
+    )
+
+for cls, instance, length in ((Registry, REGISTRY, len(NAMES)), (Quarks, QUARK_REGISTRY, 0)):
+    display, other = DISPLAY[cls.__name__], QUARK_REGISTRY if cls is Registry else REGISTRY
+    add(f"{cls.__name__}()", cls, cls)
+    add(f"{cls.__name__}(x)", calling(cls, SPARE), type_error(too_many(display, 0, 1)))
+    add(f"{cls.__name__}(x, x)", calling(cls, SPARE, B3), type_error(too_many(display, 0, 2)))
+    add(f"{cls.__name__}(x=)", calling(cls, x=SPARE), type_error(unexpected(display, "x")))
+    add(f"len {cls.__name__}", calling(len, instance), length)
+    for receiver in (other, 5):
+        add(
+            f"len {cls.__name__} of {label(receiver)}",
+            calling(cls.__len__, receiver),
+            length_error(cls, receiver),
+        )
+add("PyCKMMatrix()", CKM, type_error(NO_CONSTRUCTOR))
+add("PyCKMMatrix(x, x=)", calling(CKM, SPARE, x=SPARE), type_error(NO_CONSTRUCTOR))
+for receiver in (REGISTRY, 5):
+    add(
+        f"jarlskog of {label(receiver)}",
+        calling(CKM.jarlskog, receiver),
+        descriptor_error("jarlskog", CKM, receiver),
+    )
+
+# The argument parser, at each entry point that takes an argument. Keywords are
+# taken in order: the first that fails is the one reported. A keyword only
+# starting or ending like the parameter is another keyword.
+for function, path, param, good, result, other in [
+    (REGISTRY.get, "PyFormulasRegistry.get", "name", B3, VALUES[B3], MATRIX),
+    (core.py_get_constant, "py_get_constant", "name", B3, datasheet(B3), None),
+    (MATRIX.is_unitary, "PyCKMMatrix.is_unitary", "tol", 0.5, True, QUARK_REGISTRY),
+]:
+    display, name = DISPLAY[path], path.rpartition(".")[2]
+    for shown, args, kwargs, expected in [
+        ("x", (good,), {}, result),
+        (f"{param}=x", (), {param: good}, result),
+        ("", (), {}, type_error(missing(display, param))),
+        ("x, x", (good, good), {}, type_error(too_many(display, 1, 2))),
+        ("x, x, x", (good, good, good), {}, type_error(too_many(display, 1, 3))),
+        (f"x, {param}=x", (good,), {param: good}, type_error(twice(display, param))),
+        *[
+            (f"{key}=x", (), {key: good}, type_error(unexpected(display, key)))
+            for key in (param[:-1], param + "s", SURROGATE)
+        ],
+        (f"bad=1, {param}=x", (), {"bad": 1, param: good}, type_error(unexpected(display, "bad"))),
+        (
+            f"x, {param}=x, bad=1",
+            (good,),
+            {param: good, "bad": 1},
+            type_error(twice(display, param)),
+        ),
+    ]:
+        add(f"{name}({ascii(shown)[1:-1]})", calling(function, *args, **kwargs), expected, good)
+    if other is not None:
+        method, receiver = getattr(type(function.__self__), name), function.__self__
+        add(f"{name} unbound", calling(method, receiver, good), result, good)
+        refused = descriptor_error(name, type(receiver), other)
+        add(f"{name} of {label(other)}", calling(method, other, good), refused, good)
+
+add("get(str subclass)", lambda: REGISTRY.get(PHI), VALUES["phi"], PHI, PlainStrSubclass)
+add("get(missing)", lambda: REGISTRY.get(MISSING), Raises(KeyError, (not_found(MISSING),)), MISSING)
 for name, expected in NAME_CASES:
     add(f"get {label(name)}", lambda name=name: REGISTRY.get(name), expected, name)
-add("get no argument", lambda: REGISTRY.get(), type_error(missing(GET, "name")))
-add("get two arguments", lambda: REGISTRY.get(B3, B3), type_error(too_many(GET, 1, 2)), B3)
-add("get twice", lambda: REGISTRY.get(B3, name=B3), type_error(twice(GET, "name")), B3)
-add("get bad keyword", lambda: REGISTRY.get(nam=B3), type_error(unexpected(GET, "nam")), B3)
-# Keywords are taken in order: the first that fails is the one reported.
-add(
-    "get bad keyword first",
-    lambda: REGISTRY.get(bad=1, name=B3),
-    type_error(unexpected(GET, "bad")),
-)
-add("get twice, then bad", lambda: REGISTRY.get(B3, name=B3, bad=1), type_error(twice(GET, "name")))
-add(
-    "get non-utf8 keyword",
-    lambda: REGISTRY.get(**{SURROGATE: B3}),
-    type_error(unexpected(GET, SURROGATE)),
-    SURROGATE,
-    B3,
-)
-add(
-    "get wrong receiver",
-    lambda: Registry.get(MATRIX, B3),
-    type_error(
-        "descriptor 'get' for 'builtins.PyFormulasRegistry' objects doesn't apply "
-        "to a 'builtins.PyCKMMatrix' object"
-    ),
-    B3,
-)
-add("len", lambda: len(REGISTRY), len(NAMES))
-add(
-    "len wrong receiver",
-    lambda: Registry.__len__(QUARK_REGISTRY),
-    type_error(
-        "descriptor '__len__' requires a 'builtins.PyFormulasRegistry' object but "
-        "received a 'builtins.PyQuarkRegistry'"
-    ),
-)
-add("len of an int", lambda: Registry.__len__(5), length_error(Registry, 5))
-add("version", lambda: Registry.version(), VERSION)
-add("version on instance", lambda: REGISTRY.version(), VERSION)
-add(
-    "version with argument",
-    lambda: Registry.version(SPARE),
-    type_error(no_arguments(DISPLAY["PyFormulasRegistry.version"], 1)),
-)
+for tol, expected in TOLERANCES:
+    watched = [tol, type(tol)] if type(tol).__module__ == __name__ else [tol]
+    add(f"is_unitary {label(tol)}", lambda tol=tol: MATRIX.is_unitary(tol), expected, *watched)
 
-# module functions
-for function, listing in (("py_list_constants", NAMES), ("py_list_quarks", QUARK_NAMES)):
-    call = getattr(core, function)
-    add(function, lambda call=call: call(), listing)
-    add(
-        f"{function} with argument",
-        lambda call=call: call(SPARE),
-        type_error(no_arguments(DISPLAY[function], 1)),
-    )
-add("get constant", lambda: core.py_get_constant(B3), datasheet(B3), B3)
-add("get constant by keyword", lambda: core.py_get_constant(name=PHI), datasheet("phi"), PHI)
-add(
-    "get constant missing",
-    lambda: core.py_get_constant(MISSING),
-    Raises(KeyError, (not_found(MISSING),)),
-    MISSING,
-)
-add("get constant empty", lambda: core.py_get_constant(""), Raises(Panic, (PANIC,)))
 # The type comes first: a falsy name of another type is no empty name.
-for name in (5, 0, None):
-    add(
-        f"get constant {name!r}",
-        lambda name=name: core.py_get_constant(name),
-        type_error(not_a_name(type(name).__name__)),
-        name,
-    )
-add(
-    "get constant surrogate", lambda: core.py_get_constant(SURROGATE), surrogate_error(SURROGATE, 0)
-)
-add(
-    "get constant no argument",
-    lambda: core.py_get_constant(),
-    type_error(missing(GET_CONSTANT, "name")),
-)
-add(
-    "get constant bad keyword",
-    lambda: core.py_get_constant(x=B3),
-    type_error(unexpected(GET_CONSTANT, "x")),
-    B3,
-)
-add(
-    "get constant two arguments",
-    lambda: core.py_get_constant(B3, B3),
-    type_error(too_many(GET_CONSTANT, 1, 2)),
-    B3,
-)
-add(
-    "get constant three arguments",
-    lambda: core.py_get_constant(B3, B3, B3),
-    type_error(too_many(GET_CONSTANT, 1, 3)),
-    B3,
-)
-add(
-    "get constant twice",
-    lambda: core.py_get_constant(B3, name=B3),
-    type_error(twice(GET_CONSTANT, "name")),
-    B3,
-)
+for name, expected in [
+    (PHI, datasheet("phi")),
+    (MISSING, Raises(KeyError, (not_found(MISSING),))),
+    ("", Raises(Panic, (PANIC,))),
+    (SURROGATE, surrogate_error(SURROGATE, 0)),
+    *[(name, type_error(not_a_name(type(name).__name__))) for name in (5, 0, None)],
+]:
+    add(f"py_get_constant {label(name)}", calling(core.py_get_constant, name), expected, name)
+get_b3 = calling(core.py_get_constant, B3)
 for loads, expected in [
     (loads_returning, LOADS_RESULT),
     (loads_raising, Raises(ValueError, ("refused",))),
@@ -487,87 +465,20 @@ for loads, expected in [
     (loads_panicking, Raises(Panic, (PANIC,))),
     (loads_calling_back, datasheet(B3)),
 ]:
+    with_loads = replaced(json.__dict__, "loads", loads, get_b3)
     add(
-        f"get constant, json.{loads.__name__}",
-        replaced(json.__dict__, "loads", loads, lambda: core.py_get_constant(B3)),
+        f"py_get_constant, json.{loads.__name__}",
+        with_loads,
         expected,
         B3,
         loads,
         LOADS_RESULT,
         json,
     )
-add(
-    "get constant, json unimportable",
-    replaced(sys.modules, "json", None, lambda: core.py_get_constant(B3)),
-    Raises(ModuleNotFoundError, ("import of json halted; None in sys.modules",)),
-    B3,
-)
 # The name is looked up before json is imported.
-add(
-    "get constant missing, json unimportable",
-    replaced(sys.modules, "json", None, lambda: core.py_get_constant(MISSING)),
-    Raises(KeyError, (not_found(MISSING),)),
-    MISSING,
-)
-
-# PyQuarkRegistry
-NEW = DISPLAY["PyQuarkRegistry"]
-add("quarks new", lambda: Quarks(), Quarks)
-add("quarks new with argument", lambda: Quarks(SPARE), type_error(too_many(NEW, 0, 1)))
-add("quarks new with keyword", lambda: Quarks(x=SPARE), type_error(unexpected(NEW, "x")))
-add("quarks len", lambda: len(QUARK_REGISTRY), 0)
-add("quarks len wrong receiver", lambda: Quarks.__len__(REGISTRY), length_error(Quarks, REGISTRY))
-
-# PyCKMMatrix
-add("ckm new", lambda: CKM(), type_error(NO_CONSTRUCTOR))
-add("ckm new with arguments", lambda: CKM(SPARE, x=SPARE), type_error(NO_CONSTRUCTOR))
-add("from topology", lambda: CKM.from_topology(), CKM)
-add("from topology on instance", lambda: MATRIX.from_topology(), CKM)
-add(
-    "from topology with argument",
-    lambda: CKM.from_topology(SPARE),
-    type_error(no_arguments(DISPLAY["PyCKMMatrix.from_topology"], 1)),
-)
-add("jarlskog", lambda: MATRIX.jarlskog(), 0.0)
-add(
-    "jarlskog wrong receiver",
-    lambda: CKM.jarlskog(REGISTRY),
-    type_error(
-        "descriptor 'jarlskog' for 'builtins.PyCKMMatrix' objects doesn't apply "
-        "to a 'builtins.PyFormulasRegistry' object"
-    ),
-)
-add("jarlskog of an int", lambda: CKM.jarlskog(5), descriptor_error("jarlskog", CKM, 5))
-add(
-    "jarlskog with argument",
-    lambda: MATRIX.jarlskog(SPARE),
-    type_error(no_arguments(DISPLAY["PyCKMMatrix.jarlskog"], 1)),
-)
-for tol, expected in TOLERANCES:
-    watched = [tol, type(tol)] if type(tol).__module__ == __name__ else [tol]
-    add(f"is unitary {label(tol)}", lambda tol=tol: MATRIX.is_unitary(tol), expected, *watched)
-add("is unitary by keyword", lambda: MATRIX.is_unitary(tol=0.0), True)
-add("is unitary missing", lambda: MATRIX.is_unitary(), type_error(missing(IS_UNITARY, "tol")))
-add(
-    "is unitary twice",
-    lambda: MATRIX.is_unitary(0.5, tol=0.5),
-    type_error(twice(IS_UNITARY, "tol")),
-)
-add(
-    "is unitary two arguments",
-    lambda: MATRIX.is_unitary(0.5, 0.5),
-    type_error(too_many(IS_UNITARY, 1, 2)),
-)
-add(
-    "is unitary bad keyword",
-    lambda: MATRIX.is_unitary(tolerance=0.5),
-    type_error(unexpected(IS_UNITARY, "tolerance")),
-)
-add(
-    "is unitary wrong receiver",
-    lambda: CKM.is_unitary(QUARK_REGISTRY, 0.5),
-    type_error(
-        "descriptor 'is_unitary' for 'builtins.PyCKMMatrix' objects doesn't "
-        "apply to a 'builtins.PyQuarkRegistry' object"
-    ),
-)
+for name, expected in [
+    (B3, Raises(ModuleNotFoundError, ("import of json halted; None in sys.modules",))),
+    (MISSING, Raises(KeyError, (not_found(MISSING),))),
+]:
+    without_json = replaced(sys.modules, "json", None, calling(core.py_get_constant, name))
+    add(f"py_get_constant {name!r}, json unimportable", without_json, expected, name)

@@ -15,9 +15,9 @@ from cases import (
     CKM,
     MATRIX,
     NAME_CASES,
+    NO_ARGUMENTS,
     REGISTRY,
     TOLERANCES,
-    VERSION,
     FloatSubclass,
     Hostile,
     PlainStrSubclass,
@@ -40,7 +40,6 @@ from data import (
     NAMES,
     NO_CONSTRUCTOR,
     PANIC,
-    QUARK_NAMES,
     VALUES,
     datasheet,
     missing,
@@ -399,17 +398,6 @@ def test_constructors(args, kwargs):
     assert_same(outcome(lambda: CKM(*args, **kwargs)), type_error(NO_CONSTRUCTOR))
 
 
-NO_ARGUMENTS = [
-    ("py_list_constants", core.py_list_constants, NAMES),
-    ("py_list_quarks", core.py_list_quarks, QUARK_NAMES),
-    ("PyFormulasRegistry.version", Registry.version, VERSION),
-    ("PyFormulasRegistry.version", REGISTRY.version, VERSION),
-    ("PyCKMMatrix.jarlskog", MATRIX.jarlskog, 0.0),
-    ("PyCKMMatrix.from_topology", CKM.from_topology, CKM),
-    ("PyCKMMatrix.from_topology", MATRIX.from_topology, CKM),
-]
-
-
 @hostile
 @given(
     st.sampled_from(NO_ARGUMENTS),
@@ -417,7 +405,7 @@ NO_ARGUMENTS = [
     st.dictionaries(keywords, anything, max_size=2),
 )
 def test_entries_without_arguments(entry, args, kwargs):
-    path, call, result = entry
+    _, path, call, result = entry
     actual = outcome(lambda: call(*args, **kwargs))
     if kwargs:
         assert_same(actual, type_error(no_keywords(DISPLAY[path])))

@@ -8,7 +8,7 @@ import sys
 from types import SimpleNamespace
 
 import pytest
-from data import KEYS, NAMES, PANIC, QUARK_NAMES, QUARKS, datasheet, not_a_name, not_found
+from data import KEYS, NAMES, PANIC, QUARK_NAMES, QUARKS, VALUES, datasheet, not_a_name, not_found
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -134,7 +134,7 @@ def test_twins_agree_on_any_name(name):
 def test_quark_table_matches_the_native_names_and_its_own_formula():
     assert sorted(_pure.QUARKS) == core.py_list_quarks()
     assert _pure.QUARKS == QUARKS
-    phi, vev = 1.618033988749895, 246220.0
+    phi, vev = VALUES["phi"], 246220.0
     for name, q in _pure.QUARKS.items():
         assert q.mass_mev == vev / phi**q.phi_exponent, name
         assert q.vev_fraction == q.mass_mev / vev, name
