@@ -9,20 +9,23 @@ import sys
 import sysconfig
 
 import pytest
+from data import EXPRESSIONS, QUARKS
 
 import kestrova
 import kestrova._norvel_core as core
 from kestrova import _compare, plot
 from kestrova.cli import main
 
-# The debug interpreter's environment has no build of scipy to offer.
-NEEDS_COMPARE = [
-    pytest.mark.skipif(
-        not all(importlib.util.find_spec(m) for m in ("particle", "scipy")),
-        reason="needs the compare extra (particle, scipy)",
-    ),
-    pytest.mark.numpy,
-]
+
+def needs(*modules):
+    """Skips a test unless every module it imports is installed: the debug
+    interpreter's environment, for one, has no build of scipy to offer."""
+    absent = [m for m in modules if importlib.util.find_spec(m) is None]
+    return pytest.mark.skipif(bool(absent), reason=f"needs {', '.join(modules)}")
+
+
+COMPARE = ("particle", "scipy")
+NEEDS_COMPARE = [needs(*COMPARE), pytest.mark.numpy]
 COMMANDS = [
     [],
     ["constants"],
@@ -42,17 +45,6 @@ COMMANDS = [
     *(pytest.param(argv, marks=NEEDS_COMPARE) for argv in (["compare"], ["--json", "compare"])),
 ]
 NAMES = ["constants", "get", "search", "quarks", "ckm", "compare", "plot"]
-# What each pending constant holds instead of a value, written out here so
-# that the package's copy is checked, not restated.
-EXPRESSIONS = {
-    "v_higgs_mev": "246220",
-    "sterile_check": "roots_total - visible_sector",
-    "n_gen_sq": "n_gen * n_gen",
-    "h0_central": "70",
-    "w0_central": "-1",
-    "m_tau_mev": "1776.86",
-    "topo_gen_check": "chi_eff / b3",
-}
 
 
 def run(capsys, argv):
@@ -98,14 +90,9 @@ def test_constants_table(capsys):
 
 
 def test_quarks_and_ckm(capsys):
+    rows = [f"{n:<7}  {g:>10}  {x:>12}  {m!r:>18}\n" for n, (g, x, m, _) in QUARKS.items()]
     assert run(capsys, ["quarks"])[1] == (
-        "name     generation  phi_exponent            mass_mev\n"
-        "bottom            3             4  35923.013870002665\n"
-        "charm             2             5  22201.643549995544\n"
-        "down              1            11  1237.2551899207474\n"
-        "strange           2             8  5241.0970900186985\n"
-        "top               3             0            246220.0\n"
-        "up                1            12    764.665760128228\n"
+        "name     generation  phi_exponent            mass_mev\n" + "".join(rows)
     )
     assert run(capsys, ["ckm", "--tol=0.5"])[1] == (
         "unitary within 0.5: yes\nJarlskog invariant J: 0.0\n"
@@ -155,14 +142,8 @@ def test_get(capsys):
         (
             ["quarks"],
             [
-                {
-                    "name": n,
-                    "generation": q.generation,
-                    "phi_exponent": q.phi_exponent,
-                    "mass_mev": q.mass_mev,
-                    "vev_fraction": q.vev_fraction,
-                }
-                for n, q in sorted(kestrova._pure.QUARKS.items())
+                {"name": n, "generation": g, "phi_exponent": x, "mass_mev": m, "vev_fraction": f}
+                for n, (g, x, m, f) in QUARKS.items()
             ],
         ),
         (["ckm"], {"tol": 1e-12, "unitary": True, "jarlskog": 0.0}),
@@ -357,8 +338,10 @@ def test_search_rejects_what_is_no_text():
 
 
 @pytest.mark.numpy
+@needs(*COMPARE)
 def test_compare_against_particles_own_figures(capsys, monkeypatch):
-    particle = pytest.importorskip("particle")
+    import particle
+
     records = kestrova.compare()
     assert isinstance(records, list) and [r["name"] for r in records] == [
         *(r.name for r in plot.ladder()),
@@ -456,8 +439,11 @@ def test_every_command_describes_itself(capsys, command):
 
 
 @pytest.mark.numpy
+@needs("matplotlib", *COMPARE)  # the measured masses come from the compare extra
 def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
-    figure = pytest.importorskip("matplotlib.figure").Figure()
+    from matplotlib.figure import Figure
+
+    figure = Figure()
     ax = figure.add_subplot()
     rungs = plot.draw_ladder(ax)
     assert [r.name for r in rungs] == ["top", "bottom", "charm", "strange", "down", "up"]

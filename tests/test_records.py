@@ -10,6 +10,7 @@ import types
 import pytest
 
 import kestrova
+import kestrova._norvel_core as core
 from kestrova import _compare, _display
 from kestrova._evaluate import evaluate
 
@@ -60,7 +61,7 @@ def test_evaluator_reads_arithmetic_and_refuses_the_rest(text, outcome):
             evaluate(text, lookup)
 
 
-def test_records_hold_the_pure_data(core):
+def test_records_hold_the_pure_data():
     records = kestrova.constants()
     assert [r.name for r in records] == kestrova.list_constants()
     for r in records:

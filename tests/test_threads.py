@@ -9,6 +9,7 @@ import threading
 import time
 
 import pytest
+from data import NAMES, QUARK_NAMES, VALUES, not_found
 
 import kestrova._norvel_core as core
 
@@ -17,28 +18,6 @@ THREADS = 8
 ROUNDS = max(20, int(2_000 * SCALE))
 # Only a hang gets near this; a loaded CI machine does the normal run in seconds.
 DEADLOCK_TIMEOUT = 600
-
-VALUES = {
-    "b3": 24.0,
-    "chi_eff": 72.0,
-    "gamma_em": 0.5772156649015329,
-    "h0_central": 0.0,
-    "jc_constant": 153.0,
-    "logic_closure": 288.0,
-    "m_tau_mev": 0.0,
-    "n_gen": 3.0,
-    "n_gen_sq": 0.0,
-    "phi": 1.618033988749895,
-    "roots_total": 288.0,
-    "sterile_check": 0.0,
-    "sterile_sector": 163.0,
-    "topo_gen_check": 0.0,
-    "v_higgs_mev": 0.0,
-    "visible_sector": 125.0,
-    "w0_central": 0.0,
-}
-NAMES = sorted(VALUES)
-QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
 
 
 @pytest.fixture
@@ -67,8 +46,8 @@ def reentrant_loads(monkeypatch):
             inside["now"] += 1
             inside["most"] = max(inside["most"], inside["now"])
         time.sleep(0)  # releases the GIL: another thread runs inside this call
-        assert registry.get("n_gen") == 3.0
-        assert core.py_list_quarks() == QUARKS
+        assert registry.get("n_gen") == VALUES["n_gen"]
+        assert core.py_list_quarks() == QUARK_NAMES
         if not getattr(local, "nested", False):
             local.nested = True
             try:
@@ -91,7 +70,7 @@ def worker(seed, registry, quarks, matrix, barrier, errors):
         for _ in range(ROUNDS):
             name = rng.choice(NAMES)
             assert registry.get(name) == VALUES[name]
-            assert len(registry) == 17
+            assert len(registry) == len(NAMES)
             assert core.py_list_constants() == NAMES
             sheet = core.py_get_constant(name)
             assert sheet["name"] == name and sheet["value"] == VALUES[name]
@@ -99,10 +78,10 @@ def worker(seed, registry, quarks, matrix, barrier, errors):
             try:
                 core.py_get_constant(missing)
             except KeyError as exc:
-                assert exc.args == (f"constant `{missing}` not found in registry",)
+                assert exc.args == (not_found(missing),)
             else:
                 raise AssertionError("a missing name was found")
-            assert core.py_list_quarks() == QUARKS
+            assert core.py_list_quarks() == QUARK_NAMES
             assert len(quarks) == 0
             assert matrix.is_unitary(rng.choice([0.0, 1e-12, 1]))
             assert not matrix.is_unitary(-1e-12)
@@ -140,7 +119,7 @@ def test_threads_share_instances_through_reentrant_loads(busy_interpreter, reent
     # calls from several threads were inside it at once.
     assert len(calls) == 2 * THREADS * ROUNDS
     assert inside["most"] > 1
-    assert len(registry) == 17 and registry.get("b3") == 24.0
+    assert len(registry) == len(NAMES) and registry.get("b3") == VALUES["b3"]
 
 
 def test_instances_made_in_one_thread_serve_another():

@@ -8,9 +8,9 @@ import sys
 from types import SimpleNamespace
 
 import pytest
+from data import KEYS, NAMES, PANIC, QUARK_NAMES, QUARKS, VALUES, datasheet, not_a_name, not_found
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from test_formulas_registry import NAMES as CONSTANTS  # every constant, in order
 
 import kestrova
 import kestrova._norvel_core as core
@@ -22,8 +22,6 @@ NATIVE = SimpleNamespace(
 PURE = SimpleNamespace(
     list_constants=kestrova.list_constants, list_quarks=kestrova.list_quarks, get=kestrova.Get
 )
-QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
-KEYS = ["name", "status", "uncertainty", "units", "value"]
 
 
 @pytest.fixture(params=["native", "pure"])
@@ -47,7 +45,7 @@ def outcome(get, name):
 
 
 @pytest.mark.parametrize(
-    "which, expected", [("list_constants", CONSTANTS), ("list_quarks", QUARKS)]
+    "which, expected", [("list_constants", NAMES), ("list_quarks", QUARK_NAMES)]
 )
 def test_listings_are_sorted_and_fresh(impl, which, expected):
     listing = getattr(impl, which)
@@ -58,29 +56,12 @@ def test_listings_are_sorted_and_fresh(impl, which, expected):
     assert second == expected and second is not first
 
 
-@pytest.mark.parametrize(
-    "name, status, units, value",
-    [
-        ("b3", "Seed", "dimensionless", 24.0),
-        ("phi", "Seed", "dimensionless", 1.618033988749895),
-        ("gamma_em", "Seed", "dimensionless", 0.5772156649015329),
-        ("v_higgs_mev", "Pending", "MeV", 0.0),
-        ("h0_central", "Pending", "km/s/Mpc", 0.0),
-    ],
-)
-def test_datasheet(impl, name, status, units, value):
+@pytest.mark.parametrize("name", NAMES)
+def test_datasheet(impl, name):
     sheet = impl.get(name)
-    assert bits(sheet) == bits(
-        {"name": name, "status": status, "uncertainty": None, "units": units, "value": value}
-    )
+    assert list(sheet) == KEYS and bits(sheet) == bits(datasheet(name))
     sheet["value"] = -1.0
-    assert impl.get(name=name)["value"] == value  # a new dict per call
-
-
-@pytest.mark.parametrize("name", CONSTANTS)
-def test_every_datasheet_equal_bit_for_bit(name):
-    assert list(PURE.get(name)) == KEYS
-    assert bits(PURE.get(name)) == bits(NATIVE.get(name))
+    assert impl.get(name=name)["value"] == datasheet(name)["value"]  # a new dict per call
 
 
 class Disguised(str):
@@ -103,11 +84,7 @@ class Outer:
 @pytest.mark.parametrize(
     "name, exc_type, message",
     [
-        ("B3", KeyError, "constant `B3` not found in registry"),
-        (" b3", KeyError, "constant ` b3` not found in registry"),
-        ("  \t", KeyError, "constant `  \t` not found in registry"),
-        ("phi\x00", KeyError, "constant `phi\x00` not found in registry"),
-        ("φ", KeyError, "constant `φ` not found in registry"),
+        *[(name, KeyError, not_found(name)) for name in ("B3", " b3", "  \t", "phi\x00", "φ")],
         (
             "\udcff",
             UnicodeEncodeError,
@@ -118,12 +95,8 @@ class Outer:
             UnicodeEncodeError,
             "'utf-8' codec can't encode characters in position 1-2: surrogates not allowed",
         ),
-        (5, TypeError, "argument 'name': 'int' object cannot be converted to 'PyString'"),
-        (
-            Outer.Inner(),
-            TypeError,
-            "argument 'name': 'Outer.Inner' object cannot be converted to 'PyString'",
-        ),
+        (5, TypeError, not_a_name("int")),
+        (Outer.Inner(), TypeError, not_a_name("Outer.Inner")),
     ],
 )
 def test_rejected_names(impl, name, exc_type, message):
@@ -141,13 +114,13 @@ def test_str_subclass_is_looked_up_by_its_characters(impl):
 def test_empty_name_breaks_the_precondition(panic_exception):
     with pytest.raises(panic_exception) as native:
         NATIVE.get("")
-    assert native.value.args == ("py_get_constant: name must be non-empty",)
+    assert native.value.args == (PANIC,)
     with pytest.raises(ValueError) as pure:
         PURE.get("")
     assert pure.value.args == ("Get: name must be non-empty",)
 
 
-near_names = st.sampled_from(CONSTANTS).flatmap(
+near_names = st.sampled_from(NAMES).flatmap(
     lambda n: st.sampled_from([n, n.upper(), n.title(), f" {n}", f"{n}\x00", n[:-1], n + "é"])
 )
 
@@ -160,21 +133,20 @@ def test_twins_agree_on_any_name(name):
 
 def test_quark_table_matches_the_native_names_and_its_own_formula():
     assert sorted(_pure.QUARKS) == core.py_list_quarks()
-    phi, vev = 1.618033988749895, 246220.0
+    assert _pure.QUARKS == QUARKS
+    phi, vev = VALUES["phi"], 246220.0
     for name, q in _pure.QUARKS.items():
         assert q.mass_mev == vev / phi**q.phi_exponent, name
         assert q.vev_fraction == q.mass_mev / vev, name
-    generations = {name: q.generation for name, q in _pure.QUARKS.items()}
-    assert generations == {"up": 1, "down": 1, "strange": 2, "charm": 2, "bottom": 3, "top": 3}
 
 
 def test_json_text_is_the_one_the_native_core_parses(monkeypatch):
     texts = []
     real = json.loads
     monkeypatch.setattr(json, "loads", lambda text: texts.append(text) or real(text))
-    for name in CONSTANTS:
+    for name in NAMES:
         NATIVE.get(name)
-    assert texts == [_pure.datasheet_json(PURE.get(name)) for name in CONSTANTS]
+    assert texts == [_pure.datasheet_json(PURE.get(name)) for name in NAMES]
 
 
 @pytest.mark.parametrize(

@@ -1,4 +1,4 @@
-"""Drives the leak suite's cases through the checks that need a process of
+"""Drives the call table's cases through the checks that need a process of
 their own: reference-leak rounds, memory-fault injection and recursion
 headroom. Run by tools/check-memory.sh; pytest does not collect it.
 
@@ -12,48 +12,11 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
+from cases import CASES, Panic, Raises
+
 import kestrova._norvel_core as core
 
 DEBUG = hasattr(sys, "gettotalrefcount")
-
-
-def import_leak_suite():
-    """The leak suite's module, imported without raising a panic: the suite
-    asks for the panic class by raising one, and the fault runs want a process
-    that has not. A stand-in of the same name answers that first question."""
-    stand_in = type("PanicException", (BaseException,), {})
-
-    def first_panic(name=None):
-        raise stand_in
-
-    real, core.py_get_constant = core.py_get_constant, first_panic
-    try:
-        import test_leaks
-    finally:
-        core.py_get_constant = real
-    return test_leaks
-
-
-suite = import_leak_suite()
-
-
-def cases():
-    """Every case of the leak suite, the replaced json.loads table included."""
-    import json
-
-    found = dict(suite.CASES)
-    table = suite.test_get_constant_with_replaced_loads_does_not_leak.pytestmark[0]
-    for loads, raises, message in table.args[1]:
-
-        def call(loads=loads):
-            saved, json.loads = json.loads, loads
-            try:
-                return core.py_get_constant(suite.B3)
-            finally:
-                json.loads = saved
-
-        found[f"get constant, json.loads {loads.__name__}"] = suite.Case(call, raises, message)
-    return found
 
 
 def silence_stderr():
@@ -66,14 +29,12 @@ def silence_stderr():
 
 
 def expected(case, error):
-    """The case's own outcome: its value, or its error (the panic class by name,
-    since the suite may hold the stand-in)."""
-    if error is None or case.raises is None:
-        return error is None and case.raises is None
-    return (
-        type(error) is case.raises
-        or type(error).__name__ == case.raises.__name__ == "PanicException"
-    )
+    """The case's own outcome: its value, or its error (a panic by its class's
+    name, which this process must not raise one to learn)."""
+    raises = case.expected.type if isinstance(case.expected, Raises) else None
+    if error is None or raises is None:
+        return error is None and raises is None
+    return type(error) is raises or (raises is Panic and type(error).__name__ == "PanicException")
 
 
 def repeat(call, count):
@@ -378,7 +339,7 @@ def main(argv):
     if len(argv) not in (2, 3) or argv[1] not in ("refleaks", "faults"):
         print(__doc__.strip().splitlines()[-1], file=sys.stderr)
         return 2
-    selected = {k: v for k, v in cases().items() if len(argv) == 2 or argv[2] in k}
+    selected = {k: v for k, v in CASES.items() if len(argv) == 2 or argv[2] in k}
     return 0 if (refleaks if argv[1] == "refleaks" else faults)(selected) else 1
 
 
