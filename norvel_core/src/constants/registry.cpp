@@ -1,7 +1,7 @@
 // The sharded store behind FormulasRegistry.
 //
-// Each shard is a chain of nodes behind its own reader-writer lock, with its
-// entry count beside the lock. A name's hash under the registry's key picks
+// Each shard is a reader-writer lock and a table behind it: a chain of nodes
+// and the chain's length. A name's hash under the registry's key picks
 // the shard (high half) and is kept in the node, so a chain is searched by
 // hash first. Lookups and listings take the shard's read lock, insert its
 // write lock; no operation holds two.
