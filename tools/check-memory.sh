@@ -14,8 +14,8 @@
 #   debug-python-3.15, fault-injection-3.15  the same two on Debian unstable's
 #                 python3.15-dbg and python3.15, inside build/roots/sid-amd64
 #                 (the two above run on the host's 3.11)
-#   fuzz          libFuzzer over the JSON writer and the shortest-decimal
-#                 formatter, atheris over every entry point (clang-19, ASan)
+#   fuzz          libFuzzer over the datasheet writer and the JSON number
+#                 writer, atheris over every entry point (clang-19, ASan)
 #
 # Usage: [KESTROVA_FUZZ_SECONDS=n] tools/check-memory.sh [stage...]   (default: every stage)
 # KESTROVA_FUZZ_SECONDS is each fuzzer's time (default 40: two minutes in all).
@@ -212,6 +212,7 @@ stage_fuzz() {
         clang++-19 -std=c++23 -O1 -g -fsanitize=fuzzer,address,undefined \
             -fno-sanitize-recover=undefined -Wall -Wextra -Werror -Inorvel_core/src \
             "norvel_core/fuzz/${target}_fuzz.cpp" norvel_core/src/common/*.cpp \
+            norvel_core/src/constants/{datasheet,entry}.cpp \
             -o "$out/$target" || return 1
         mkdir -p "$out/corpus-$target"
         (cd "$out" && "./$target" -max_total_time="$seconds" -print_final_stats=1 \

@@ -1,22 +1,28 @@
-// The JSON writer: whatever members go in, the text is strict JSON whose
-// members come back in byte-wise key order with their values intact, numbers
-// in their shortest digits and strings decoding to the same bytes.
+// The datasheet writer: whatever entry goes in, the text is strict JSON whose
+// five members come back in byte-wise key order with their values intact,
+// numbers in their shortest digits and strings decoding to the same bytes.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "check.hpp"
-#include "common/json.hpp"
+#include "constants/datasheet.hpp"
 
 using namespace norvel;
 using namespace norvel::fuzz;
 
 namespace {
+
+namespace json {
+struct Null {};
+using Value = std::variant<Null, double, std::string>;
+}  // namespace json
 
 class Reader {
 public:
@@ -111,37 +117,25 @@ bool same(const json::Value& written, const json::Value& read) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    std::vector<std::pair<std::string, json::Value>> members;
-    json::Object object;
-    const int count = in.ConsumeIntegralInRange(0, 6);
-    for (int i = 0; i < count; ++i) {
-        std::string key = in.ConsumeRandomLengthString(24);
-        json::Value value;
-        switch (in.ConsumeIntegralInRange(0, 2)) {
-            case 0:
-                value = json::Null{};
-                break;
-            case 1:
-                value = std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>());
-                break;
-            default:
-                value = in.ConsumeRandomLengthString(24);
-        }
-        members.emplace_back(key, value);
-        object.add(std::move(key), std::move(value));
-    }
-    const std::string text = object.write();
+    ConstantEntry entry;
+    entry.name = in.ConsumeRandomLengthString(24);
+    entry.units = in.ConsumeRandomLengthString(24);
+    entry.value = std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>());
+    if (in.ConsumeBool())
+        entry.uncertainty = std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>());
+    entry.status = static_cast<ConstantStatus>(in.ConsumeIntegralInRange(0, 3));
+    const std::string text = datasheet_json(entry);
     const auto read = Reader(text).object();
-    // Byte-wise key order, equal keys in arrival order.
-    std::vector<std::size_t> order(members.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const std::string_view ka(members[a].first), kb(members[b].first);
-        return ka < kb || (ka == kb && a < b);
-    });
-    expect(read.size() == members.size(), "members lost", text);
+    const std::pair<std::string_view, json::Value> members[] = {
+        {"name", entry.name},
+        {"status", std::string(to_text(entry.status))},
+        {"uncertainty", entry.uncertainty ? json::Value(*entry.uncertainty) : json::Null{}},
+        {"units", entry.units},
+        {"value", entry.value},
+    };
+    expect(read.size() == std::size(members), "members lost", text);
     for (std::size_t i = 0; i < read.size(); ++i) {
-        const auto& [key, value] = members[order[i]];
+        const auto& [key, value] = members[i];
         expect(read[i].first == key && same(value, read[i].second), "member changed", text);
     }
     return 0;

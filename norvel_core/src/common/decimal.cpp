@@ -36,11 +36,6 @@ DigitArray shortest_digit_array(double value) {
     return out;
 }
 
-ShortestDigits shortest_digits(double value) {
-    const DigitArray a = shortest_digit_array(value);
-    return ShortestDigits{std::string(a.view()), a.exponent, a.negative};
-}
-
 bool append_fixed(std::string& out, const DigitArray& d) {
     const std::string_view digits = d.view();
     const int e = d.exponent;
@@ -61,18 +56,6 @@ bool append_fixed(std::string& out, const DigitArray& d) {
     out += '.';
     out += digits.substr(whole);
     return true;
-}
-
-std::string plain_decimal(double value) {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-
-    const DigitArray d = shortest_digit_array(value);
-    std::string out;
-    out.reserve(static_cast<std::size_t>(d.negative) + static_cast<std::size_t>(d.count) + 2 +
-                static_cast<std::size_t>(d.exponent < 0 ? -d.exponent : d.exponent));
-    append_fixed(out, d);
-    return out;
 }
 
 }  // namespace norvel

@@ -1,66 +1,12 @@
-// The compact JSON writer behind the constant datasheet.
+// The JSON pieces behind the constant datasheet.
 #include "common/json.hpp"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 
 #include "common/decimal.hpp"
 
 namespace norvel::json {
-
-Object& Object::add(std::string key, Value value) {
-    // std::string compares through char_traits<char>, which orders bytes as
-    // unsigned char: UTF-8 keys sort byte-wise. upper_bound keeps equal keys
-    // in arrival order.
-    const auto at =
-        std::upper_bound(members_.begin(), members_.end(), key,
-                         [](const std::string& k, const auto& m) { return k < m.first; });
-    members_.emplace(at, std::move(key), std::move(value));
-    return *this;
-}
-
-namespace {
-
-// "-1.7976931348623157e+308" is the longest number text.
-constexpr std::size_t max_number_text = 24;
-
-std::size_t estimated_size(const Value& value) {
-    if (const auto* s = std::get_if<std::string>(&value)) return s->size() + 2;
-    if (std::holds_alternative<double>(value)) return max_number_text;
-    return 4;
-}
-
-void write_value(std::string& out, const Value& value) {
-    if (const auto* s = std::get_if<std::string>(&value)) {
-        write_string(out, *s);
-    } else if (const auto* d = std::get_if<double>(&value)) {
-        write_number(out, *d);
-    } else {
-        out += "null";
-    }
-}
-
-}  // namespace
-
-std::string Object::write() const {
-    std::size_t size = 2;
-    for (const auto& [key, value] : members_) size += key.size() + 4 + estimated_size(value);
-
-    std::string out;
-    out.reserve(size);
-    out += '{';
-    bool first = true;
-    for (const auto& [key, value] : members_) {
-        if (!first) out += ',';
-        first = false;
-        write_string(out, key);
-        out += ':';
-        write_value(out, value);
-    }
-    out += '}';
-    return out;
-}
 
 void write_string(std::string& out, std::string_view s) {
     static constexpr char hex[] = "0123456789abcdef";
@@ -126,13 +72,6 @@ void write_number(std::string& out, double value) {
     char exponent[4];
     const auto res = std::to_chars(exponent, exponent + sizeof exponent, e < 0 ? -e : e);
     out.append(exponent, res.ptr);
-}
-
-std::string number_text(double value) {
-    std::string out;
-    out.reserve(max_number_text);
-    write_number(out, value);
-    return out;
 }
 
 }  // namespace norvel::json

@@ -28,13 +28,4 @@ std::uint64_t keyed_hash(const HashKey& key, std::string_view bytes) noexcept;
 // the operating system's random source; later keys are derived from it.
 HashKey fresh_hash_key();
 
-// Hasher for std::unordered_map keyed by std::string, seeded per map instance.
-struct KeyedStringHash {
-    using is_transparent = void;
-    HashKey key = fresh_hash_key();
-    std::size_t operator()(std::string_view s) const noexcept {
-        return static_cast<std::size_t>(keyed_hash(key, s));
-    }
-};
-
 }  // namespace norvel

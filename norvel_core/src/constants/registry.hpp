@@ -43,7 +43,7 @@ public:
     std::expected<double, RegistryError> value(std::string_view name) const;
     // Every name, sorted byte-wise.
     std::vector<std::string> names() const;
-    // The same as views of the stored keys, which stay put while the registry lives.
+    // The same as views of the stored keys, valid until the registry changes.
     std::vector<std::string_view> name_views() const;
     std::size_t len() const;
 
@@ -54,14 +54,9 @@ public:
     static std::size_t default_shard_count();
 
 private:
-    // The shards and the entries' storage share one allocation, so the store
-    // is torn down by hand rather than by delete.
     struct Store;
-    struct StoreDeleter {
-        void operator()(Store* store) const noexcept;
-    };
     FormulasRegistry(std::size_t shard_count, bool seeded);
-    std::unique_ptr<Store, StoreDeleter> store_;
+    std::unique_ptr<Store> store_;
 };
 
 }  // namespace norvel

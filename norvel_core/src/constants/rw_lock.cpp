@@ -30,31 +30,30 @@ void RwLock::lock_shared_slow() noexcept {
     Backoff backoff;
     for (;;) {
         // Take back the optimistic count so a queued writer can see zero readers.
-        state().fetch_sub(1, std::memory_order_relaxed);
-        while ((state().load(std::memory_order_relaxed) & kWriterBits) != 0) backoff.pause();
-        if ((state().fetch_add(1, std::memory_order_acquire) & kWriterBits) == 0) return;
+        word().fetch_sub(1, std::memory_order_relaxed);
+        while ((word().load(std::memory_order_relaxed) & kWriterBits) != 0) backoff.pause();
+        if ((word().fetch_add(1, std::memory_order_acquire) & kWriterBits) == 0) return;
     }
 }
 
 void RwLock::lock_slow() noexcept {
     Backoff backoff;
-    std::uint64_t current = state().load(std::memory_order_relaxed);
+    std::uint32_t current = word().load(std::memory_order_relaxed);
     for (;;) {
         if ((current & (kWriter | kReaders)) == 0) {
             // Taking the lock also clears the queued mark; any other queued
-            // writer sets it again on its next look. The payload stays.
-            if (state().compare_exchange_weak(current, (current & kPayload) | kWriter,
-                                              std::memory_order_acquire,
-                                              std::memory_order_relaxed)) {
+            // writer sets it again on its next look.
+            if (word().compare_exchange_weak(current, kWriter, std::memory_order_acquire,
+                                             std::memory_order_relaxed)) {
                 return;
             }
             continue;
         }
         if ((current & kWriterQueued) == 0) {
-            state().fetch_or(kWriterQueued, std::memory_order_relaxed);
+            word().fetch_or(kWriterQueued, std::memory_order_relaxed);
         }
         backoff.pause();
-        current = state().load(std::memory_order_relaxed);
+        current = word().load(std::memory_order_relaxed);
     }
 }
 

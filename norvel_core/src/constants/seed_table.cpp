@@ -1,12 +1,9 @@
 // The seed table. Pending constants keep their derivation as text; those known
-// only as a number hold its plain decimal text, written from the double so the
-// text can never drift from the value it stands for.
+// only as a number hold its shortest plain decimal text (246220.0, 70.0, -1.0
+// and 1776.86 read back from these exactly).
 #include "constants/seed_table.hpp"
 
 #include <array>
-#include <string>
-
-#include "common/decimal.hpp"
 
 namespace norvel {
 namespace {
@@ -19,47 +16,34 @@ constexpr SeedRow seed(std::string_view name, double value, std::string_view uni
     return {name, value, units, ConstantStatus::Seed, {}, {}};
 }
 
-SeedRow pending(std::string_view name, std::string_view expression, std::string_view units,
-                std::span<const std::string_view> dependencies = {}) {
+constexpr SeedRow pending(std::string_view name, std::string_view expression,
+                          std::string_view units,
+                          std::span<const std::string_view> dependencies = {}) {
     return {name, 0.0, units, ConstantStatus::Pending, expression, dependencies};
 }
 
-// The texts depend only on their doubles, so they are written once per process.
-struct NumberTexts {
-    std::string v_higgs = plain_decimal(246220.0);
-    std::string h0 = plain_decimal(70.0);
-    std::string w0 = plain_decimal(-1.0);
-    std::string m_tau = plain_decimal(1776.86);
-};
-
-struct Table {
-    NumberTexts numbers;
-    std::array<SeedRow, kSeedTableSize> rows{
-        seed("b3", 24.0, "dimensionless"),
-        seed("chi_eff", 72.0, "dimensionless"),
-        seed("n_gen", 3.0, "count"),
-        seed("roots_total", 288.0, "count"),
-        seed("visible_sector", 125.0, "count"),
-        seed("sterile_sector", 163.0, "count"),
-        seed("phi", 1.618033988749895, "dimensionless"),
-        seed("gamma_em", 0.5772156649015329, "dimensionless"),
-        seed("jc_constant", 153.0, "count"),
-        seed("logic_closure", 288.0, "count"),
-        pending("v_higgs_mev", numbers.v_higgs, "MeV"),
-        pending("sterile_check", "roots_total - visible_sector", "count", kSterileDependencies),
-        pending("n_gen_sq", "n_gen * n_gen", "count", kNGenDependencies),
-        pending("h0_central", numbers.h0, "km/s/Mpc"),
-        pending("w0_central", numbers.w0, "dimensionless"),
-        pending("m_tau_mev", numbers.m_tau, "MeV"),
-        pending("topo_gen_check", "chi_eff / b3", "count", kTopoDependencies),
-    };
+constexpr std::array<SeedRow, kSeedTableSize> kRows{
+    seed("b3", 24.0, "dimensionless"),
+    seed("chi_eff", 72.0, "dimensionless"),
+    seed("n_gen", 3.0, "count"),
+    seed("roots_total", 288.0, "count"),
+    seed("visible_sector", 125.0, "count"),
+    seed("sterile_sector", 163.0, "count"),
+    seed("phi", 1.618033988749895, "dimensionless"),
+    seed("gamma_em", 0.5772156649015329, "dimensionless"),
+    seed("jc_constant", 153.0, "count"),
+    seed("logic_closure", 288.0, "count"),
+    pending("v_higgs_mev", "246220", "MeV"),
+    pending("sterile_check", "roots_total - visible_sector", "count", kSterileDependencies),
+    pending("n_gen_sq", "n_gen * n_gen", "count", kNGenDependencies),
+    pending("h0_central", "70", "km/s/Mpc"),
+    pending("w0_central", "-1", "dimensionless"),
+    pending("m_tau_mev", "1776.86", "MeV"),
+    pending("topo_gen_check", "chi_eff / b3", "count", kTopoDependencies),
 };
 
 }  // namespace
 
-std::span<const SeedRow, kSeedTableSize> seed_table() {
-    static const Table table;
-    return table.rows;
-}
+std::span<const SeedRow, kSeedTableSize> seed_table() { return kRows; }
 
 }  // namespace norvel

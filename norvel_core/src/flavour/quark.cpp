@@ -57,8 +57,8 @@ void QuarkRegistry::insert(Quark quark) {
         slots_[at].quark = std::move(quark);
         return;
     }
-    // The key is copied from the name before the record is moved in (member order).
-    slots_.emplace_back(hash, quark.name, std::move(quark));
+    std::string key = quark.name;
+    slots_.emplace_back(hash, std::move(key), std::move(quark));
     if (slots_.size() > kScanMax && 2 * slots_.size() > index_.size()) {
         reindex();
     } else if (!index_.empty()) {

@@ -71,13 +71,5 @@ TEST(FreshHashKey, ThreadsDrawFromSeparateSeeds) {
     for (const HashKey& key : first) EXPECT_TRUE(seen.emplace(key.k0, key.k1).second);
 }
 
-TEST(KeyedStringHash, EachInstanceHasItsOwnKey) {
-    const KeyedStringHash a;
-    const KeyedStringHash b;
-    EXPECT_FALSE(a.key.k0 == b.key.k0 && a.key.k1 == b.key.k1);
-    EXPECT_EQ(a("charm"), a(std::string("charm")));
-    EXPECT_NE(a("charm"), b("charm"));
-}
-
 }  // namespace
 }  // namespace norvel

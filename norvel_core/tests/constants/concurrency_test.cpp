@@ -69,8 +69,8 @@ TEST(FormulasRegistryConcurrencyTest, ReadersShareOneRegistry) {
     EXPECT_EQ(wrong.load(), 0);
 }
 
-// Inserts race each other for shards, node slots and bucket arrays while
-// readers look up what each writer has published so far.
+// Inserts race each other for shards while readers look up what each writer
+// has published so far.
 TEST(FormulasRegistryConcurrencyTest, InsertsAndLookupsInterleave) {
     FormulasRegistry registry = FormulasRegistry::empty(4);
     constexpr int kWriters = 4;
@@ -93,8 +93,8 @@ TEST(FormulasRegistryConcurrencyTest, InsertsAndLookupsInterleave) {
                 if (seen > 0 && registry.value(name(w, seen - 1)) != seen - 1) ++wrong;
                 published_total += static_cast<std::size_t>(seen);
             }
-            // The sweeps read idle shards without their locks: they must still
-            // count every entry published before they began, and no more.
+            // The sweeps find their shards by bits read without a lock: they must
+            // still count every entry published before they began, and no more.
             const std::size_t len = registry.len();
             if (len < published_total || len > std::size_t{kWriters * kPerWriter}) ++wrong;
             if (round % 16 == 0) {

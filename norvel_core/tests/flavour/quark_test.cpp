@@ -79,5 +79,28 @@ TEST(QuarkRegistry, NamesSortByteWiseWhateverTheInsertionOrder) {
     EXPECT_EQ(orders, 120);
 }
 
+// Past eight records an index takes over the search, and is rebuilt as it fills.
+TEST(QuarkRegistry, FindsEveryRecordAroundTheIndexThresholds) {
+    for (const int count : {8, 9, 17, 40}) {
+        SCOPED_TRACE(count);
+        QuarkRegistry registry;
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            names.push_back(std::string("q").append(std::to_string(i)));
+            registry.insert(Quark{.name = names.back(), .phi_exponent = i});
+        }
+        registry.insert(Quark{.name = "q3", .phi_exponent = -3});
+        EXPECT_EQ(registry.len(), names.size());
+        for (int i = 0; i < count; ++i) {
+            const Quark* found = registry.find(names[static_cast<std::size_t>(i)]);
+            ASSERT_NE(found, nullptr) << i;
+            EXPECT_EQ(found->phi_exponent, i == 3 ? -3 : i);
+        }
+        EXPECT_EQ(registry.find(std::string("q").append(std::to_string(count))), nullptr);
+        std::ranges::sort(names);
+        EXPECT_EQ(registry.names(), names);
+    }
+}
+
 }  // namespace
 }  // namespace norvel
