@@ -58,39 +58,34 @@ struct Node {
     double value() const noexcept { return owned ? owned->value : seed->value; }
 };
 
-// A shard's entries: a chain of nodes and its length.
+// A shard's entries: a chain of nodes and its length. The count is one word
+// that changes only under the shard's write lock, so one atomic load of it
+// reads what the read lock would show.
 struct Table {
     Node* chain;
-    std::uint32_t count;
+    std::uint32_t entries;
+
+    std::atomic_ref<std::uint32_t> count() noexcept { return std::atomic_ref(entries); }
 };
 
 [[gnu::cold, gnu::noinline]] std::unexpected<RegistryError> not_found(std::string_view name) {
     return std::unexpected(RegistryError(registry_error::NotFound{std::string(name)}));
 }
 
-constexpr std::size_t round_up(std::size_t n, std::size_t align) {
-    return (n + align - 1) / align * align;
-}
+constexpr std::size_t words_for(std::size_t shard_count) { return (shard_count + 63) / 64; }
 
 }  // namespace
 
-// One block: this header, the occupied bits and the locks (cleared together,
-// four bytes and a bit a shard), then the tables, which are never cleared: a
-// table is read only once bit i of `occupied` says shard i holds an entry.
-// That keeps building 4096 shards within twice the cost of building 8.
+// One block: this header, the tables, then the occupied bits and the locks.
+// Only the bits and the locks are cleared, four bytes and a bit a shard: a
+// table is read only once bit i says shard i holds an entry. That keeps
+// building 4096 shards within twice the cost of building 8.
 struct FormulasRegistry::Store {
     static std::unique_ptr<Store> make(std::size_t shard_count) {
         const HashKey key = fresh_hash_key();  // may panic, so drawn before the block is made
-        const std::size_t words = (shard_count + 63) / 64;
-        const std::size_t locks_at = sizeof(Store) + words * sizeof(std::uint64_t);
-        const std::size_t tables_at = round_up(locks_at + shard_count * sizeof(RwLock), 8);
-        auto* const block =
-            static_cast<std::byte*>(::operator new(tables_at + shard_count * sizeof(Table)));
-        std::memset(block + sizeof(Store), 0, locks_at - sizeof(Store) + shard_count * 4);
-        return std::unique_ptr<Store>(::new (block) Store(
-            key, shard_count, reinterpret_cast<std::uint64_t*>(block + sizeof(Store)),
-            reinterpret_cast<RwLock*>(block + locks_at),
-            reinterpret_cast<Table*>(block + tables_at)));
+        const std::size_t bytes =
+            sizeof(Store) + shard_count * sizeof(Table) + cleared(shard_count);
+        return std::unique_ptr<Store>(::new (::operator new(bytes)) Store(key, shard_count));
     }
     // The block goes with the store.
     void operator delete(Store* store, std::destroying_delete_t) noexcept {
@@ -111,12 +106,11 @@ struct FormulasRegistry::Store {
         });
     }
     Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
 
     std::size_t shard_of(std::uint64_t hash) const noexcept {
         return static_cast<std::size_t>(hash >> 32) & mask;
     }
-    std::size_t words() const noexcept { return (mask + 64) / 64; }
+    // Bits of different shards share a word but not a lock: always atomic.
     std::atomic_ref<std::uint64_t> bits(std::size_t w) const noexcept {
         return std::atomic_ref(occupied[w]);
     }
@@ -133,36 +127,42 @@ struct FormulasRegistry::Store {
         }
         return nullptr;
     }
-    // `shared` is false only while the registry is being built: then no other
-    // thread can see it, and the bit needs no atomic read-modify-write.
+    // `read` of the node stored under `name`, made under the shard's read
+    // lock so that no lock outlives the call; or NotFound.
+    template <typename Read>
+    auto lookup(std::string_view name, Read&& read) const
+        -> std::expected<decltype(read(std::declval<const Node&>())), RegistryError> {
+        const std::uint64_t hash = keyed_hash(key, name);
+        const std::size_t i = shard_of(hash);
+        {
+            std::shared_lock guard(locks[i]);
+            if (const Node* node = find(i, hash, name)) return read(*node);
+        }
+        return not_found(name);
+    }
+    // `shared` is false while the registry is being built and no other thread
+    // can see it: its bits need no atomic read-modify-write.
     void link(std::size_t i, Node* node, bool shared) noexcept {
         Table& table = tables[i];
-        const bool first = !occupies(i);
-        node->next = first ? nullptr : table.chain;
+        const std::uint32_t count = occupies(i) ? table.count().load(std::memory_order_relaxed) : 0;
+        node->next = count == 0 ? nullptr : table.chain;
         table.chain = node;
-        count(table).store(first ? 1 : count(table).load(std::memory_order_relaxed) + 1,
-                           std::memory_order_relaxed);
-        if (!first) return;
+        table.count().store(count + 1, std::memory_order_relaxed);
+        if (count != 0) return;
         const std::uint64_t bit = std::uint64_t{1} << (i % 64);
+        const std::atomic_ref word = bits(i / 64);
         if (shared) {
-            bits(i / 64).fetch_or(bit,
-                                  std::memory_order_release);  // shards of a word share no lock
+            word.fetch_or(bit, std::memory_order_release);
         } else {
-            bits(i / 64).store(bits(i / 64).load(std::memory_order_relaxed) | bit,
-                               std::memory_order_relaxed);
+            word.store(word.load(std::memory_order_relaxed) | bit, std::memory_order_relaxed);
         }
-    }
-    // A shard's count is one word that changes only under the shard's write
-    // lock, so one atomic load of it reads what the read lock would show.
-    static std::atomic_ref<std::uint32_t> count(Table& table) noexcept {
-        return std::atomic_ref(table.count);
     }
 
     // Visits the shards that hold entries, in index order. The occupied bits
     // lead straight to them, so a sweep costs the same at 512 shards as at 8.
     template <typename Visit>
     void for_each_occupied(Visit&& visit) const {
-        for (std::size_t w = 0; w < words(); ++w) {
+        for (std::size_t w = 0; w < words_for(mask + 1); ++w) {
             for (std::uint64_t b = bits(w).load(std::memory_order_acquire); b != 0; b &= b - 1) {
                 visit(64 * w + static_cast<std::size_t>(std::countr_zero(b)));
             }
@@ -171,19 +171,24 @@ struct FormulasRegistry::Store {
 
     const HashKey key;
     const std::size_t mask;
-    // Shard i is locks[i] and tables[i]; all three arrays follow this header.
-    // The bits are set by inserts into different shards under different locks,
-    // hence always touched atomically.
+    Table* const tables;  // shard i is tables[i] behind locks[i]
     std::uint64_t* const occupied;
     RwLock* const locks;
-    Table* const tables;
     std::array<Node, kSeedTableSize> seeded;
     std::atomic<bool> inserted{false};
 
 private:
-    Store(HashKey key, std::size_t shard_count, std::uint64_t* occupied, RwLock* locks,
-          Table* tables) noexcept
-        : key(key), mask(shard_count - 1), occupied(occupied), locks(locks), tables(tables) {}
+    static std::size_t cleared(std::size_t shard_count) {
+        return words_for(shard_count) * sizeof(std::uint64_t) + shard_count * sizeof(RwLock);
+    }
+    Store(HashKey key, std::size_t shard_count) noexcept
+        : key(key),
+          mask(shard_count - 1),
+          tables(reinterpret_cast<Table*>(this + 1)),
+          occupied(reinterpret_cast<std::uint64_t*>(tables + shard_count)),
+          locks(reinterpret_cast<RwLock*>(occupied + words_for(shard_count))) {
+        std::memset(occupied, 0, cleared(shard_count));
+    }
 };
 
 FormulasRegistry::FormulasRegistry() : FormulasRegistry(default_shard_count(), true) {}
@@ -236,24 +241,11 @@ std::optional<ConstantEntry> FormulasRegistry::insert(ConstantEntry&& entry) {
 }
 
 std::expected<ConstantEntry, RegistryError> FormulasRegistry::get(std::string_view name) const {
-    const std::uint64_t hash = keyed_hash(store_->key, name);
-    const std::size_t i = store_->shard_of(hash);
-    {
-        std::shared_lock guard(store_->locks[i]);
-        // The copy is made before the guard lets go.
-        if (const Node* node = store_->find(i, hash, name)) return node->entry();
-    }
-    return not_found(name);
+    return store_->lookup(name, [](const Node& node) { return node.entry(); });
 }
 
 std::expected<double, RegistryError> FormulasRegistry::value(std::string_view name) const {
-    const std::uint64_t hash = keyed_hash(store_->key, name);
-    const std::size_t i = store_->shard_of(hash);
-    {
-        std::shared_lock guard(store_->locks[i]);
-        if (const Node* node = store_->find(i, hash, name)) return node->value();
-    }
-    return not_found(name);
+    return store_->lookup(name, [](const Node& node) { return node.value(); });
 }
 
 std::vector<std::string_view> FormulasRegistry::name_views() const {
@@ -277,7 +269,7 @@ std::vector<std::string> FormulasRegistry::names() const {
 std::size_t FormulasRegistry::len() const {
     std::size_t total = 0;
     store_->for_each_occupied([this, &total](std::size_t i) {
-        total += Store::count(store_->tables[i]).load(std::memory_order_relaxed);
+        total += store_->tables[i].count().load(std::memory_order_relaxed);
     });
     return total;
 }
