@@ -115,18 +115,6 @@ struct FormulasRegistry::Store {
         return std::atomic_ref(occupied[w]);
     }
 
-    // The rest is for holders of shard i's lock, or the builder of a registry
-    // no other thread sees yet. Bit i changes only under that lock.
-    bool occupies(std::size_t i) const noexcept {
-        return (bits(i / 64).load(std::memory_order_acquire) >> (i % 64) & 1) != 0;
-    }
-    Node* find(std::size_t i, std::uint64_t hash, std::string_view name) const noexcept {
-        if (!occupies(i)) return nullptr;
-        for (Node* node = tables[i].chain; node != nullptr; node = node->next) {
-            if (node->hash == hash && node->key() == name) return node;
-        }
-        return nullptr;
-    }
     // `read` of the node stored under `name`, made under the shard's read
     // lock so that no lock outlives the call; or NotFound.
     template <typename Read>
@@ -140,22 +128,27 @@ struct FormulasRegistry::Store {
         }
         return not_found(name);
     }
-    // `shared` is false while the registry is being built and no other thread
-    // can see it: its bits need no atomic read-modify-write.
-    void link(std::size_t i, Node* node, bool shared) noexcept {
+
+    // The rest is for holders of shard i's lock, or the builder of a registry
+    // no other thread sees yet. Bit i changes only under that lock.
+    bool occupies(std::size_t i) const noexcept {
+        return (bits(i / 64).load(std::memory_order_acquire) >> (i % 64) & 1) != 0;
+    }
+    Node* find(std::size_t i, std::uint64_t hash, std::string_view name) const noexcept {
+        if (!occupies(i)) return nullptr;
+        for (Node* node = tables[i].chain; node != nullptr; node = node->next) {
+            if (node->hash == hash && node->key() == name) return node;
+        }
+        return nullptr;
+    }
+    void link(std::size_t i, Node* node) noexcept {
         Table& table = tables[i];
         const std::uint32_t count = occupies(i) ? table.count().load(std::memory_order_relaxed) : 0;
         node->next = count == 0 ? nullptr : table.chain;
         table.chain = node;
         table.count().store(count + 1, std::memory_order_relaxed);
         if (count != 0) return;
-        const std::uint64_t bit = std::uint64_t{1} << (i % 64);
-        const std::atomic_ref word = bits(i / 64);
-        if (shared) {
-            word.fetch_or(bit, std::memory_order_release);
-        } else {
-            word.store(word.load(std::memory_order_relaxed) | bit, std::memory_order_relaxed);
-        }
+        bits(i / 64).fetch_or(std::uint64_t{1} << (i % 64), std::memory_order_release);
     }
 
     // Visits the shards that hold entries, in index order. The occupied bits
@@ -213,7 +206,7 @@ FormulasRegistry::FormulasRegistry(std::size_t shard_count, bool seeded) {
         Node& node = store_->seeded[i];
         node.hash = keyed_hash(store_->key, row.name);
         node.seed = &row;
-        store_->link(store_->shard_of(node.hash), &node, false);
+        store_->link(store_->shard_of(node.hash), &node);
     }
 }
 
@@ -236,7 +229,7 @@ std::optional<ConstantEntry> FormulasRegistry::insert(ConstantEntry&& entry) {
     auto* const node = new Node;
     node->hash = hash;
     node->owned = std::move(fresh);
-    store.link(i, node, true);
+    store.link(i, node);
     return std::nullopt;
 }
 
