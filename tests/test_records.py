@@ -8,6 +8,7 @@ import sys
 import types
 
 import pytest
+from data import CONSTANTS, QUARKS
 
 import kestrova
 import kestrova._norvel_core as core
@@ -132,6 +133,29 @@ def test_latex_shows_value_units_and_the_models_mark(make, value, units, model):
     assert shown.count("$$") == 2 and r"\begin{array}" in shown
     assert f"{value}" in shown and units in shown
     assert ("^{*}" in shown) is model
+
+
+def _rows(kind, name):
+    """The rows a record's text face should show beside its value: one a field."""
+    if kind is kestrova.quark:
+        generation, exponent, _, fraction = QUARKS[name]
+        return {
+            "generation": str(generation),
+            "phi_exponent": str(exponent),
+            "vev_fraction": repr(fraction),
+        }
+    _, _, status, expression = CONSTANTS[name]
+    return {"uncertainty": "-", "status": status, "expression": expression or "-"}
+
+
+@pytest.mark.parametrize(
+    "kind, name",
+    [(kestrova.constant, "b3"), (kestrova.constant, "h0_central"), (kestrova.quark, "up")],
+)
+def test_str_shows_each_field_on_a_row_of_its_own(kind, name):
+    shown = dict(line.split(None, 1) for line in str(kind(name)).splitlines() if " " in line)
+    assert shown["name"] == name and shown["description"] == kestrova.describe(name)
+    assert {field: shown[field] for field in _rows(kind, name)} == _rows(kind, name)
 
 
 @pytest.mark.numpy
