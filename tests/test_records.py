@@ -115,7 +115,7 @@ IDS = ["constant", "seed", "quark", "ckm", "constants", "quarks", "compare"]
 def test_str_shows_value_units_and_the_models_mark(make, value, units, model):
     shown = str(make())
     assert f"{value} {units}" in shown
-    assert (_display.MODEL_NOTE in shown) is model
+    assert (_display.MODEL_NOTE in shown) is model and (f"{value} {units}*" in shown) is model
 
 
 @pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
@@ -125,6 +125,7 @@ def test_html_shows_value_units_and_the_models_mark(make, value, units, model):
     assert f"{value} {units}" in shown or f">{value}</td>" in shown  # the CKM's bare entries
     assert units in shown
     assert (html.escape(_display.MODEL_NOTE) in shown) is model
+    assert ("<sup>*</sup>" in shown) is model
 
 
 @pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
