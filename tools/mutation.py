@@ -7,7 +7,9 @@ package is built here, under build/mutation, and nothing is installed anywhere e
 
 - python/kestrova goes through mutmut, in a copy of the package laid out as src/kestrova
   (so that the module names mutmut derives from paths are the package's own), beside the
-  native module built once.
+  native module built once. mutmut runs for a mutant the tests that reached its function
+  in-process: a test that reaches it only through a subprocess (`python -m kestrova`) does
+  not count.
 - norvel_core/src goes through universalmutator: a seeded sample drawn uniformly from all
   the mutants of all its .cpp and .hpp files, so that each file weighs in proportion to
   the mutants it yields (see mutation_cpp.py).
