@@ -9,7 +9,7 @@ import sys
 import sysconfig
 
 import pytest
-from data import EXPRESSIONS, QUARKS
+from data import EXPRESSIONS, QUARK_NAMES, QUARKS
 
 import kestrova
 import kestrova._norvel_core as core
@@ -63,6 +63,13 @@ def test_pure_twins_print_the_same(capsys, argv):
     assert run(capsys, ["--pure", *argv]) == native
     if argv:  # the option is accepted after the command as well
         assert run(capsys, [*argv, "--pure"]) == native
+
+
+def test_overview_holds_the_constants_the_quarks_and_the_ckm_check(capsys):
+    constants, ckm = run(capsys, ["constants"])[1], run(capsys, ["ckm"])[1]
+    quarks = ", ".join(QUARK_NAMES)
+    expected = f"\n\nConstants:\n{constants}\nQuarks: {quarks}\n\nCKM matrix:\n{ckm}\nCommands: "
+    assert expected in run(capsys, [])[1]
 
 
 def test_constants_table(capsys):

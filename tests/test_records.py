@@ -8,6 +8,7 @@ import sys
 import types
 
 import pytest
+from data import CONSTANTS, QUARKS
 
 import kestrova
 import kestrova._norvel_core as core
@@ -114,7 +115,7 @@ IDS = ["constant", "seed", "quark", "ckm", "constants", "quarks", "compare"]
 def test_str_shows_value_units_and_the_models_mark(make, value, units, model):
     shown = str(make())
     assert f"{value} {units}" in shown
-    assert (_display.MODEL_NOTE in shown) is model
+    assert (_display.MODEL_NOTE in shown) is model and (f"{value} {units}*" in shown) is model
 
 
 @pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
@@ -124,6 +125,7 @@ def test_html_shows_value_units_and_the_models_mark(make, value, units, model):
     assert f"{value} {units}" in shown or f">{value}</td>" in shown  # the CKM's bare entries
     assert units in shown
     assert (html.escape(_display.MODEL_NOTE) in shown) is model
+    assert ("<sup>*</sup>" in shown) is model
 
 
 @pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
@@ -132,6 +134,29 @@ def test_latex_shows_value_units_and_the_models_mark(make, value, units, model):
     assert shown.count("$$") == 2 and r"\begin{array}" in shown
     assert f"{value}" in shown and units in shown
     assert ("^{*}" in shown) is model
+
+
+def _rows(kind, name):
+    """The rows a record's text face should show beside its value: one a field."""
+    if kind is kestrova.quark:
+        generation, exponent, _, fraction = QUARKS[name]
+        return {
+            "generation": str(generation),
+            "phi_exponent": str(exponent),
+            "vev_fraction": repr(fraction),
+        }
+    _, _, status, expression = CONSTANTS[name]
+    return {"uncertainty": "-", "status": status, "expression": expression or "-"}
+
+
+@pytest.mark.parametrize(
+    "kind, name",
+    [(kestrova.constant, "b3"), (kestrova.constant, "h0_central"), (kestrova.quark, "up")],
+)
+def test_str_shows_each_field_on_a_row_of_its_own(kind, name):
+    shown = dict(line.split(None, 1) for line in str(kind(name)).splitlines() if " " in line)
+    assert shown["name"] == name and shown["description"] == kestrova.describe(name)
+    assert {field: shown[field] for field in _rows(kind, name)} == _rows(kind, name)
 
 
 @pytest.mark.numpy
