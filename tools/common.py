@@ -163,7 +163,7 @@ def stages(chosen: Sequence[str], every: dict, logs: Path, figures: str = r"$^")
         took = time.monotonic() - start
         outcome[name] = ("passed" if passed else "FAILED", took)
         record(name, took, outcome[name][0])
-    say(f"== {logs.name}")
+    say(f"== summary (logs in {logs})")
     for name, (status, took) in outcome.items():
         say(f"{name:<22} {status:<7} {took:5.0f}s")
         for line in (logs / f"{name}.log").read_text().splitlines():
