@@ -6,11 +6,21 @@
 
 #include "common/panic.hpp"
 #include "constants/datasheet.hpp"
+#include "constants/entry.hpp"
 #include "constants/registry.hpp"
 #include "pyfacade/api.hpp"
 #include "pyfacade/frame.hpp"
 
 namespace norvel::py {
+
+// A registry error of any kind reaches Python as a KeyError carrying its text form.
+template <>
+struct ErrorToPython<RegistryError> {
+    [[noreturn, gnu::cold, gnu::noinline]] static void fail(const RegistryError& error) {
+        py::fail(PyExc_KeyError, error.text());
+    }
+};
+
 namespace {
 
 using Cls = FormulasRegistryClass;
@@ -68,8 +78,7 @@ constexpr Params kGetConstantParams{
 
 PyMethodDef methods[] = {
     {.ml_name = "get",
-     .ml_meth = reinterpret_cast<PyCFunction>(
-         reinterpret_cast<void (*)()>(&method_fastcall<Cls, &get, kGetParams>)),
+     .ml_meth = as_cfunction(&method_fastcall<Cls, &get, kGetParams>),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
      .ml_doc = "get($self, name)\n--\n\nRetrieve the numeric value for `name`."},
     {.ml_name = "version",
@@ -108,8 +117,7 @@ PyMethodDef list_constants_def = {
 
 PyMethodDef get_constant_def = {
     .ml_name = "py_get_constant",
-    .ml_meth = reinterpret_cast<PyCFunction>(
-        reinterpret_cast<void (*)()>(&function_fastcall<&get_constant, kGetConstantParams>)),
+    .ml_meth = as_cfunction(&function_fastcall<&get_constant, kGetConstantParams>),
     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
     .ml_doc =
         "py_get_constant(name)\n--\n\n"

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "common/panic.hpp"
@@ -53,27 +54,21 @@ void write_panic_report(std::string_view message, const std::source_location& wh
     std::fflush(stderr);
 }
 
-[[noreturn]] void abort_at_boundary() {
-    std::fputs("uncaught panic at ffi boundary\n", stderr);
-    std::fflush(stderr);
-    std::abort();
-}
-
 // str(exc) as UTF-8, or nothing when str() or the encoding fails.
-bool describe(PyObject* exc, std::string& out) {
+std::optional<std::string> describe(PyObject* exc) {
     Ref text = Ref::steal(PyObject_Str(exc));
-    if (!text) {
-        PyErr_Clear();
-        return false;
-    }
     Py_ssize_t size = 0;
-    const char* bytes = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    const char* bytes = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
     if (bytes == nullptr) {
         PyErr_Clear();
-        return false;
+        return std::nullopt;
     }
-    out.assign(bytes, static_cast<std::size_t>(size));
-    return true;
+    return std::string(bytes, static_cast<std::size_t>(size));
+}
+
+// Hands the fetched exception back to the thread state.
+void restore(FetchedError& error) {
+    PyErr_Restore(error.type.release(), error.value.release(), error.traceback.release());
 }
 
 [[noreturn]] void resume_panic(FetchedError error, const std::source_location& where) {
@@ -81,11 +76,8 @@ bool describe(PyObject* exc, std::string& out) {
         "A PanicException was raised by Python code called from native code.\n"
         "It resumes as a panic of the native caller; its Python traceback follows.\n",
         stderr);
-    std::string message;
-    if (!describe(error.value.get(), message)) {
-        message = "Unwrapped panic from Python code";
-    }
-    PyErr_Restore(error.type.release(), error.value.release(), error.traceback.release());
+    std::string message = describe(error.value.get()).value_or("Unwrapped panic from Python code");
+    restore(error);
     PyErr_PrintEx(0);
     throw Panic(std::move(message), where);
 }
@@ -144,11 +136,9 @@ void throw_pending(std::source_location where) {
 void panic_with_error(std::string_view what, const FetchedError& error,
                       std::source_location where) {
     std::string message(what);
-    std::string detail;
-    const char* type_name = reinterpret_cast<PyTypeObject*>(error.type.get())->tp_name;
-    message.append(": ").append(type_name);
-    if (describe(error.value.get(), detail) && !detail.empty()) {
-        message.append(": ").append(detail);
+    message.append(": ").append(reinterpret_cast<PyTypeObject*>(error.type.get())->tp_name);
+    if (auto detail = describe(error.value.get()); detail && !detail->empty()) {
+        message.append(": ").append(*detail);
     }
     throw Panic(std::move(message), where);
 }
@@ -168,7 +158,7 @@ void raise_current_exception() noexcept {
         } catch (const Failure& failure) {
             raise_failure(failure);
         } catch (FetchedError& error) {
-            PyErr_Restore(error.type.release(), error.value.release(), error.traceback.release());
+            restore(error);
         } catch (const Panic& panic) {
             raise_panic(panic.what(), panic.where());
         } catch (const std::bad_alloc&) {
@@ -180,7 +170,9 @@ void raise_current_exception() noexcept {
         }
     } catch (...) {
         // A second failure while the first is being reported cannot reach Python.
-        abort_at_boundary();
+        std::fputs("uncaught panic at ffi boundary\n", stderr);
+        std::fflush(stderr);
+        std::abort();
     }
 }
 

@@ -1,7 +1,7 @@
-// How failures travel through the facade. Nothing here raises a Python
-// exception directly: C++ code throws one of the types below, and
-// raise_current_exception(), called only by the call frame's boundary, turns
-// the exception in flight into the Python one.
+// How failures travel through the facade. C++ code throws one of the types
+// below; boundary(), around every entry point, catches whatever is in flight
+// and raise_current_exception(), the one translation point, turns it into the
+// Python exception.
 #pragma once
 
 #include <Python.h>
@@ -58,5 +58,21 @@ void raise_current_exception() noexcept;
 
 // Reports a failure during deallocation to the unraisable hook.
 void report_unraisable_current_exception() noexcept;
+
+template <typename R, typename Body>
+R boundary(R on_error, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        raise_current_exception();
+        return on_error;
+    }
+}
+
+// For entry points that return a new reference, or null with the exception set.
+template <typename Body>
+PyObject* boundary(Body&& body) noexcept {
+    return boundary<PyObject*>(nullptr, [&] { return body().release(); });
+}
 
 }  // namespace norvel::py

@@ -40,8 +40,7 @@ PyMethodDef ckm_methods[] = {
      .ml_flags = METH_NOARGS | METH_STATIC,
      .ml_doc = "from_topology()\n--\n\nBuild the CKM matrix from the underlying topology."},
     {.ml_name = "is_unitary",
-     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
-         &method_fastcall<CKMMatrixClass, &is_unitary, kIsUnitaryParams>)),
+     .ml_meth = as_cfunction(&method_fastcall<CKMMatrixClass, &is_unitary, kIsUnitaryParams>),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
      .ml_doc = "is_unitary($self, tol)\n--\n\n`True` when the matrix is unitary within `tol`."},
     {.ml_name = "jarlskog",

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "pyfacade/api.hpp"
+#include "pyfacade/convert.hpp"
 #include "pyfacade/errors.hpp"
-#include "pyfacade/frame.hpp"
 #include "pyfacade/ref.hpp"
 
 namespace norvel::py {
@@ -56,9 +56,7 @@ Ref all_list(PyObject* module) {
         }
     }
     if (!PyList_Check(all.get())) {
-        Ref type_name = check(PyType_GetQualName(Py_TYPE(all.get())));
-        fail(PyExc_TypeError, check(PyUnicode_FromFormat(
-                                  "'%U' object cannot be converted to 'PyList'", type_name.get())));
+        fail_conversion(all.get(), "PyList");
     }
     return all;
 }
@@ -114,7 +112,7 @@ Ref initialise() {
     intern_datasheet_names();
     // On a registration failure the half-filled module is released and nothing
     // is cached, so a later import starts over.
-    Ref module = check(PyModule_Create2(&module_def, 1013));
+    Ref module = check(PyModule_Create2(&module_def, PYTHON_API_VERSION));
     register_contents(module.get());
     if (cached_module == nullptr) {
         cached_module = Ref(module).release();
