@@ -174,6 +174,7 @@ def wheels(session: nox.Session) -> None:
 @timed
 def mutation(session: nox.Session) -> None:
     """Mutation testing of the package and the core: what the tests kill. Not in CI."""
+    session.install("--group", "test")
     if "mutation" in nox.project.load_toml("pyproject.toml").get("dependency-groups", {}):
         session.install("--group", "mutation")
     else:
