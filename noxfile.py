@@ -106,7 +106,7 @@ def suite(version: str) -> Callable[[nox.Session], None]:
         python = f"python{version}" if version in IN_ROOT else interpreter(version)
         if not python:
             if version == "3.11" or os.environ.get("KESTROVA_ALL_PYTHONS") == "1":
-                session.error(f"no CPython {version} found (PYTHON names 3.11)")
+                session.error(f"no CPython {version} found")
             session.skip(f"CPython {version}: not present")
         env = venv(python, Path(f"build/venvs/{version}").resolve(), place)
         pip = [env, "-m", "pip", "--quiet", "--disable-pip-version-check", "install"]

@@ -38,6 +38,8 @@ from common import JOBS, PIP, TOP, at, groups, output, run, say, stages, venv
 
 # Not a launcher script: valgrind must run the real binary.
 PYTHON = sys.executable
+# The uninstrumented build, which memcheck and fault injection share.
+PLAIN = "build/plain-module-{}{}".format(*sys.version_info[:2])
 PYTEST = ("-m", "pytest", "-q", "-p", "no:cacheprovider")
 LOGS = Path(os.environ.get("KESTROVA_MEMORY_LOGS", TOP / "build/memory-logs"))
 
@@ -123,7 +125,7 @@ def asan_python() -> bool:
 
 def memcheck() -> bool:
     site, logs = TOP / "build/memcheck-site", TOP / "build/memcheck-logs"
-    install_into(site, "build/memcheck-module", "OFF")
+    install_into(site, PLAIN, "OFF")
     loads_from(site)
     shutil.rmtree(logs, ignore_errors=True)
     logs.mkdir(parents=True)
@@ -226,7 +228,7 @@ def debug_python() -> bool:
 
 def fault_injection() -> None:
     site = TOP / "build/fault-site"
-    install_into(site, "build/fault-module", "OFF")
+    install_into(site, PLAIN, "OFF")
     loads_from(site)
     run(PYTHON, "tests/drivers/boundary.py", "faults", env={"PYTHONPATH": str(site)})
 
