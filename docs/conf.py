@@ -1,4 +1,4 @@
-"""Sphinx configuration of the kestrova documentation (built by tools/build-docs.sh)."""
+"""Sphinx configuration of the kestrova documentation (built by `nox -s docs`)."""
 
 import ast
 import sys

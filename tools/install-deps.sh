@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Usage: tools/install-deps.sh [--test] [PYTHON...]
-# Without PYTHON: the Debian packages that building the package needs (with
-# sudo when not root; apt is skipped when all are present), and with --test
-# also those the tests and the proof stages need. With PYTHON, which should be
-# a virtual environment's interpreter (Debian's own python3 refuses pip
-# installs): pip's newest release, the build backend and the project's `test`
-# group into each. Prints one line saying what it installed. Keep the lists
-# one name a line.
+# Usage: tools/install-deps.sh [--test]
+# The Debian packages that building the package needs (with sudo when not
+# root; apt is skipped when all are present), and with --test also those that
+# the nox sessions need: the C++ tests, the linters, the proof stages and the
+# roots of the other interpreters. Python packages come from pyproject.toml's
+# groups, which the sessions install. Keep the lists one name a line.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 build=(
     g++
     cmake
@@ -22,7 +19,7 @@ test=(
     libbenchmark-dev
     valgrind
     clang-format
-    # the debug-interpreter and fuzz stages of check-memory.sh
+    # the debug-interpreter and fuzz stages of `nox -s memory`
     python3.11-dbg
     clang-19
     libclang-rt-19-dev
@@ -31,20 +28,9 @@ test=(
     qemu-user-static
     binfmt-support
 )
-# --group needs pip 25.1.
-pip=("pip>=25.1" "scikit-build-core>=0.11")
 
 debian=("${build[@]}")
-[[ ${1:-} != --test ]] || { debian+=("${test[@]}") && shift; }
-
-if (($#)); then
-    for python in "$@"; do
-        "$python" -m pip install --quiet --disable-pip-version-check --upgrade "${pip[@]}"
-        "$python" -m pip install --quiet --disable-pip-version-check --group test
-    done
-    echo "install-deps: pip ${pip[*]} and the test group into $*"
-    exit 0
-fi
+[[ ${1:-} != --test ]] || debian+=("${test[@]}")
 
 missing=()
 for p in "${debian[@]}"; do

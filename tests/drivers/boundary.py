@@ -1,6 +1,6 @@
 """Drives the call table's cases through the checks that need a process of
 their own: reference-leak rounds, memory-fault injection and recursion
-headroom. Run by tools/check-memory.sh; pytest does not collect it.
+headroom. Run by `nox -s memory`; pytest does not collect it.
 
 Usage: python tests/drivers/boundary.py refleaks|faults [case-substring]
 """

@@ -2,7 +2,7 @@
 hostile-argument suite and the twin suite, fed by the fuzzer's bytes instead of
 their own random source, so the module's branches steer the search and each
 oracle (the reference model, the pure twin) judges every outcome. Run by
-tools/check-memory.sh with the module built for fuzzing; pytest does not
+`nox -s memory` with the module built for fuzzing; pytest does not
 collect it.
 
 Usage: python tests/drivers/fuzz_entry_points.py [libFuzzer options] [corpus dir...]

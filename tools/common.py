@@ -1,0 +1,172 @@
+"""What the stage scripts share: commands echoed and logged, the interpreters, the roots.
+
+Standard library only: the scripts also run inside the Debian roots, on their
+interpreters, where nothing else is installed.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from collections.abc import Iterator, Sequence
+from pathlib import Path
+
+TOP = Path(__file__).resolve().parent.parent
+JOBS = str(os.cpu_count() or 2)
+PIP = ("-m", "pip", "--quiet", "--disable-pip-version-check")
+# Where a place's commands run: the host, or a root of tools/debian-root.sh.
+ROOT_OF = {
+    "sid-amd64": ("sid", "amd64"),
+    "sid-arm64": ("sid", "arm64"),
+    "bookworm-arm64": ("bookworm", "arm64"),
+}
+# The open stage log, if any: every command's output goes there as well.
+_log: list = []
+
+
+def at(place: str, *cmd: str | os.PathLike[str]) -> list[str]:
+    """The command that runs cmd at place ("host" or a root's name)."""
+    where = [] if place == "host" else ["bash", "tools/debian-root.sh", *ROOT_OF[place]]
+    return [*where, *map(str, cmd)]
+
+
+def run(
+    *cmd: str | os.PathLike[str],
+    env: dict[str, str] | None = None,
+    cwd: Path = TOP,
+    check: bool = True,
+    quiet: bool = False,
+) -> int:
+    """Runs cmd, its output to ours and to the stage's log; raises on failure when check."""
+    args = list(map(str, cmd))
+    if not quiet:
+        print("$", " ".join(args), flush=True)
+    full = {**os.environ, **(env or {})}
+    with subprocess.Popen(
+        args,
+        env=full,
+        cwd=cwd,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        text=True,
+        errors="replace",
+    ) as proc:
+        assert proc.stdout is not None
+        for line in proc.stdout:
+            sys.stdout.write(line)
+            for log in _log:
+                log.write(line)
+        sys.stdout.flush()
+    if check and proc.returncode:
+        raise subprocess.CalledProcessError(proc.returncode, args)
+    return proc.returncode
+
+
+def output(*cmd: str | os.PathLike[str], env: dict[str, str] | None = None) -> str:
+    """What cmd prints, stripped; raises on failure."""
+    full = {**os.environ, **(env or {})}
+    return subprocess.run(
+        list(map(str, cmd)), env=full, cwd=TOP, check=True, text=True, stdout=subprocess.PIPE
+    ).stdout.strip()
+
+
+def say(*text: object) -> None:
+    print(*text, flush=True)
+    for log in _log:
+        print(*text, file=log)
+
+
+def version_of(python: str | os.PathLike[str]) -> str:
+    code = 'import sys; print("%d.%d" % sys.version_info[:2])'
+    return subprocess.run([str(python), "-c", code], capture_output=True, text=True).stdout.strip()
+
+
+def interpreter(version: str) -> str | None:
+    """A host interpreter of that version: PYTHON, python3, pythonX.Y, then pyenv's newest."""
+    candidates = [os.environ.get("PYTHON", ""), "python3", f"python{version}"]
+    pyenv = shutil.which("pyenv")
+    if pyenv:
+        root = Path(output(pyenv, "root"))
+        found = root.glob(f"versions/{version}.*/bin/python{version}")
+        newest = sorted(found, key=lambda p: [int(n) for n in re.findall(r"\d+", p.parts[-3])])
+        candidates += map(str, reversed(newest))
+    for name in filter(None, candidates):
+        path = shutil.which(name)
+        if path and version_of(path) == version:
+            return path
+    return None
+
+
+def venv(python: str, env: Path, place: str = "host", *, fresh: bool = False) -> str:
+    """Makes env with python at place, with a pip that reads dependency groups."""
+    if fresh:
+        shutil.rmtree(env, ignore_errors=True)
+    bin_python = env / "bin" / "python"
+    if not bin_python.exists():
+        run(*at(place, python, "-m", "venv", env))
+    # Older interpreters bundle a pip without --group: the newest replaces it.
+    helps = subprocess.run(
+        at(place, bin_python, "-m", "pip", "install", "--help"),
+        cwd=TOP,
+        capture_output=True,
+        text=True,
+    ).stdout
+    if "--group" not in helps:
+        run(*at(place, bin_python, *PIP, "install", "--no-compile", "--upgrade", "pip"))
+    return str(bin_python)
+
+
+def groups(*names: str) -> list[str]:
+    """pip's arguments that install these groups of pyproject.toml."""
+    return [arg for name in names for arg in ("--group", f"{TOP}/pyproject.toml:{name}")]
+
+
+def record(name: str, seconds: float, status: str) -> None:
+    """One line of the stage-time table that the CI session list prints at its end."""
+    line = f"{name:<24} {status:<7} {seconds:6.0f} s"
+    say(f"==== {line}")
+    table = os.environ.get("KESTROVA_TIMES")
+    if table:
+        with open(table, "a") as file:
+            file.write(line + "\n")
+
+
+@contextlib.contextmanager
+def logged(path: Path) -> Iterator[None]:
+    """Copies what the commands print, and say(), into path."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with path.open("w") as file:
+        _log.append(file)
+        try:
+            yield
+        finally:
+            _log.remove(file)
+
+
+def stages(chosen: Sequence[str], every: dict, logs: Path, figures: str = r"$^") -> int:
+    """Runs the chosen stages (every one when none), each timed and logged; 1 if any failed."""
+    outcome = {}
+    for name in chosen or list(every):
+        say(f"== {name}")
+        start = time.monotonic()
+        with logged(logs / f"{name}.log"):
+            try:
+                passed = every[name]() is not False
+            except (subprocess.CalledProcessError, OSError) as exc:
+                say(f"{name}: {exc}")
+                passed = False
+        took = time.monotonic() - start
+        outcome[name] = ("passed" if passed else "FAILED", took)
+        record(name, took, outcome[name][0])
+    say(f"== summary (logs in {logs})")
+    for name, (status, took) in outcome.items():
+        say(f"{name:<22} {status:<7} {took:5.0f}s")
+        for line in (logs / f"{name}.log").read_text().splitlines():
+            if re.search(figures, line):
+                say(f"    {line}")
+    return int(any(status != "passed" for status, _ in outcome.values()))

@@ -1,0 +1,328 @@
+"""Memory and thread checks of the native core and of the module inside the interpreter.
+
+Usage: python tools/memory.py [stage...]   (default: every stage; `nox -s memory` runs it)
+
+Each stage has its own build directory under build/ and installs the package
+into a directory of its own, so the normal install is never touched:
+
+  asan-core        C++ core tests, AddressSanitizer + UBSan, leak detection on
+  asan-python      whole Python suite, ASan/UBSan module in the normal interpreter
+  memcheck         whole Python suite under valgrind memcheck, scaled-down loops
+  tsan-core        C++ core tests, the concurrent readers among them, under TSan
+  debug-python     whole Python suite under the debug interpreter with -X dev,
+                   then reference-leak rounds over every leak-suite case
+  fault-injection  failed allocations and low recursion headroom at every
+                   leak-suite case, in a fresh process and after a panic
+  debug-python-3.15, fault-injection-3.15  the same two on Debian unstable's
+                   python3.15-dbg and python3.15, inside build/roots/sid-amd64
+  fuzz             libFuzzer over the datasheet writer and the JSON number
+                   writer, atheris over every entry point (clang-19, ASan)
+
+The interpreter running this script is the one tested (its environment needs
+the `memory` group). KESTROVA_FUZZ_SECONDS is each fuzzer's time (default 40),
+KESTROVA_DEBUG_PYTHON the debug interpreter (default python3.11-dbg),
+KESTROVA_MEMORY_LOGS the folder of the stage logs.
+"""
+
+from __future__ import annotations
+
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+from common import JOBS, PIP, TOP, at, groups, output, run, say, stages, venv
+
+# Not a launcher script: valgrind must run the real binary.
+PYTHON = sys.executable
+# The uninstrumented build, which memcheck and fault injection share.
+PLAIN = "build/plain-module-{}{}".format(*sys.version_info[:2])
+PYTEST = ("-m", "pytest", "-q", "-p", "no:cacheprovider")
+LOGS = Path(os.environ.get("KESTROVA_MEMORY_LOGS", TOP / "build/memory-logs"))
+
+
+def install_into(site: Path, build: str, sanitize: str, python: str = PYTHON, env=None) -> None:
+    """Builds the wheel into site of its own; PYTHONPATH then puts it ahead of site-packages."""
+    shutil.rmtree(site, ignore_errors=True)
+    flags = f"-C build-dir={build} -C cmake.build-type=RelWithDebInfo".split()
+    run(
+        python,
+        *PIP,
+        *"install --no-build-isolation --no-deps --target".split(),
+        site,
+        *flags,
+        ".",
+        env={"KESTROVA_SANITIZE": sanitize, "PIP_ROOT_USER_ACTION": "ignore", **(env or {})},
+    )
+    if not (site / "kestrova/__init__.py").exists() or not module(site):
+        raise OSError(f"no module installed in {site}")
+
+
+def module(site: Path) -> str:
+    return next(iter(glob.glob(f"{site}/kestrova/_norvel_core*.so")), "")
+
+
+def loads_from(site: Path, env: dict[str, str] | None = None, python: str = PYTHON) -> None:
+    """Proves the tests will import the module just built, not the installed one."""
+    code = "import kestrova._norvel_core as m; print(m.__file__)"
+    file = output(python, "-c", code, env={**(env or {}), "PYTHONPATH": str(site)})
+    if not file.startswith(f"{site}/kestrova/"):
+        raise OSError(f"module loaded from {file}, not {site}")
+    say(f"module: {file}")
+
+
+def exports(path: str) -> str:
+    return output("nm", "-D", path)
+
+
+def core_tests(build_dir: str, option: str, env: dict[str, str]) -> None:
+    flags = (
+        "-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BUILD_TESTS=ON -DKESTROVA_BUILD_MODULE=OFF"
+    )
+    run("cmake", "-S", ".", "-B", build_dir, "-G", "Ninja", f"-D{option}=ON", *flags.split())
+    run("cmake", "--build", build_dir, "-j", JOBS)
+    run("ctest", "--test-dir", build_dir, "--output-on-failure", "-j", JOBS, env=env)
+
+
+def asan_core() -> None:
+    asan = "detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1"
+    ubsan = "print_stacktrace=1:halt_on_error=1"
+    core_tests(
+        "build/asan-core", "KESTROVA_SANITIZE", {"ASAN_OPTIONS": asan, "UBSAN_OPTIONS": ubsan}
+    )
+
+
+def asan_python() -> bool:
+    site, reports = TOP / "build/asan-site", TOP / "build/asan-reports"
+    install_into(site, "build/asan-module", "ON")
+    if "__asan_init" not in exports(module(site)):
+        raise OSError("the module is not instrumented")
+    shutil.rmtree(reports, ignore_errors=True)
+    reports.mkdir(parents=True)
+    # The interpreter is not instrumented: the runtime must come first, and
+    # libstdc++ with it so that its exceptions go through ASan's interceptors.
+    # Reports go to files, so that one from a test's subprocess counts too.
+    libs = [output("g++", f"-print-file-name={lib}") for lib in ("libasan.so", "libstdc++.so")]
+    env = {
+        "LD_PRELOAD": " ".join(libs),
+        "ASAN_OPTIONS": f"detect_leaks=0:halt_on_error=1:log_path={reports}/asan",
+        "UBSAN_OPTIONS": f"print_stacktrace=1:halt_on_error=1:log_path={reports}/ubsan",
+        "PYTHONMALLOC": "malloc",
+    }
+    loads_from(site, env)
+    status = run(PYTHON, *PYTEST, env={**env, "PYTHONPATH": str(site)}, check=False)
+    found = sorted(reports.iterdir())
+    if found:
+        for report in found:
+            say(report.read_text())
+        say(f"sanitizer reports: {len(found)}")
+        return False
+    return status == 0
+
+
+def memcheck() -> bool:
+    site, logs = TOP / "build/memcheck-site", TOP / "build/memcheck-logs"
+    install_into(site, PLAIN, "OFF")
+    loads_from(site)
+    shutil.rmtree(logs, ignore_errors=True)
+    logs.mkdir(parents=True)
+    # Each object the interpreter allocates is its own malloc block. The debug
+    # hooks on top fill new blocks with a pattern: without that, the
+    # interpreter's int constructors leave a digit unwritten that the
+    # small-int lookup multiplies by zero, a false report that then follows the
+    # resulting pointer everywhere, our frames included. Leaks are counted on
+    # "definitely lost", which interior pointers into debug blocks leave exact.
+    # Tests that start Python in a subprocess are followed into it; other
+    # programs the tools start are not ours to check, and mypy is pure Python
+    # that would only run out the clock there. Tests marked numpy are left out:
+    # importing numpy alone (through scipy or matplotlib) leaves 19 blocks that
+    # memcheck counts as definitely lost and ld.so reads past a string while
+    # loading its libraries; those tests exercise pure Python only.
+    skip = "*/git,*/file,*/ldconfig*,*/uname,*/gcc*,*/cc,*/ld,*/objdump,*/nm,*/sh,*/dash,*/bash"
+    valgrind = """valgrind --tool=memcheck --error-exitcode=99 --num-callers=40 -s
+        --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite
+        --suppressions=/usr/lib/valgrind/python3.supp --suppressions=tools/valgrind-python.supp
+        --trace-children=yes --trace-children-skip-by-arg=*mypy*"""
+    env = {"PYTHONMALLOC": "malloc_debug", "PYTHONPATH": str(site), "KESTROVA_STRESS_SCALE": "0.1"}
+    status = run(
+        *valgrind.split(),
+        f"--trace-children-skip={skip}",
+        f"--log-file={logs}/memcheck.%p.log",
+        PYTHON,
+        *PYTEST,
+        "-m",
+        "not numpy",
+        env=env,
+        check=False,
+    )
+    # One log per process. A fork that goes on to exec a program left out
+    # above ends its log at the header; every other log must close clean.
+    header = re.compile(r"^==\d+== (Memcheck|Copyright|Using|Command|Parent)|^==\d+== *$")
+    texts = [path.read_text(errors="replace") for path in sorted(logs.glob("*.log"))]
+    bad = False
+    for text in texts:
+        closed = "ERROR SUMMARY" in text
+        if re.search(r"ERROR SUMMARY: [1-9]", text) or (
+            not closed and any(not header.search(line) for line in text.splitlines())
+        ):
+            say(text)
+            bad = True
+    say(f"processes checked: {sum('ERROR SUMMARY' in text for text in texts)}")
+    lines: dict[str, int] = {}
+    used: dict[str, int] = {}
+    for text in texts:
+        for line in text.splitlines():
+            if "ERROR SUMMARY" in line or "definitely lost" in line:
+                line = re.sub(r"^==\d+== *", "", line)
+                lines[line] = lines.get(line, 0) + 1
+            elif m := re.search(r"used_suppression: *(\d+) (\S+)", line):
+                used[m[2]] = used.get(m[2], 0) + int(m[1])
+    for line, count in sorted(lines.items()):
+        say(f"{count:7d} {line}")
+    say("suppressions used (count, name):")
+    for name, count in used.items():
+        say(count, name)
+    return status == 0 and not bad
+
+
+def tsan_core() -> bool:
+    # The concurrent-reader tests are the point of this stage: make sure they ran.
+    tsan = "halt_on_error=1:second_deadlock_stack=1"
+    core_tests("build/tsan-core", "KESTROVA_TSAN", {"TSAN_OPTIONS": tsan})
+    listed = output("ctest", "--test-dir", "build/tsan-core", "-N", "-R", "Concurren")
+    concurrent = len(re.findall(r"Test *#", listed))
+    say(f"concurrent tests run under TSan: {concurrent}")
+    return concurrent > 0
+
+
+def debug_python() -> bool:
+    # Debian's debug interpreter, with a venv of its own for pytest and the build.
+    dbg = os.environ.get("KESTROVA_DEBUG_PYTHON", "/usr/bin/python3.11-dbg")
+    version = output(dbg, "-c", 'import sys; print("%d%d" % sys.version_info[:2])')
+    python = venv(dbg, TOP / f"build/dbg-venv-{version}")
+    run(
+        python,
+        "-W",
+        "ignore",
+        *PIP,
+        "install",
+        *groups("debug"),
+        env={"PIP_ROOT_USER_ACTION": "ignore"},
+    )
+    site = TOP / f"build/dbg-site-{version}"
+    # Its headers reach the debug configuration through a symlinked tree that
+    # a build may not follow: the macro is set here, so the layout must match.
+    install_into(site, f"build/dbg-module-{version}", "OFF", python, {"CXXFLAGS": "-DPy_DEBUG"})
+    built = module(site)
+    if f"{version}d-" not in built or "_Py_NegativeRefcount" not in exports(built):
+        raise OSError(f"{built} is not a debug build")
+    loads_from(site, python=python)
+    env = {"PYTHONPATH": str(site)}
+    status = run(python, "-X", "dev", *PYTEST, env=env, check=False)
+    leaks = run(python, "-X", "dev", "tests/drivers/boundary.py", "refleaks", env=env, check=False)
+    return status == 0 and leaks == 0
+
+
+def fault_injection() -> None:
+    site = TOP / "build/fault-site"
+    install_into(site, PLAIN, "OFF")
+    loads_from(site)
+    run(PYTHON, "tests/drivers/boundary.py", "faults", env={"PYTHONPATH": str(site)})
+
+
+# Debian unstable's 3.15, which only the root carries: its debug interpreter,
+# and a venv of its python3.15 with what the stages need.
+def in_root_315(stage: str) -> None:
+    env = ["env", "KESTROVA_MEMORY_LOGS=build/memory-logs/3.15", "KESTROVA_TIMES="]
+    if stage == "debug-python":
+        dbg = "KESTROVA_DEBUG_PYTHON=/usr/bin/python3.15-dbg"
+        run(*at("sid-amd64", *env, dbg, "python3.15", "tools/memory.py", stage))
+        return
+    python = venv("python3.15", TOP / "build/venvs/3.15", "sid-amd64")
+    run(*at("sid-amd64", python, *PIP, "install", *groups("test", "build")))
+    run(*at("sid-amd64", *env, python, "tools/memory.py", stage))
+
+
+def fuzz() -> bool:
+    seconds = os.environ.get("KESTROVA_FUZZ_SECONDS", "40")
+    out, status = TOP / "build/fuzz", True
+    out.mkdir(parents=True, exist_ok=True)
+    # The core's writers, on their own: libFuzzer links its main.
+    sources = sorted(glob.glob("norvel_core/src/common/*.cpp", root_dir=TOP))
+    sources += ["norvel_core/src/constants/datasheet.cpp", "norvel_core/src/constants/entry.cpp"]
+    clang = """clang++-19 -std=c++23 -O1 -g -fsanitize=fuzzer,address,undefined
+        -fno-sanitize-recover=undefined -Wall -Wextra -Werror -Inorvel_core/src"""
+    for target in ("json", "decimal"):
+        run(*clang.split(), f"norvel_core/fuzz/{target}_fuzz.cpp", *sources, "-o", out / target)
+        corpora = [f"corpus-{target}", f"{TOP}/norvel_core/fuzz/corpus/{target}"]
+        (out / corpora[0]).mkdir(exist_ok=True)
+        status &= libfuzzer(out, target, [f"./{target}"], corpora, seconds, {})
+    # The module, built by clang with coverage for the fuzzer and ASan; the
+    # interpreter is not instrumented, so the runtime comes first.
+    site = TOP / "build/fuzz-site"
+    clang = {"CC": "clang-19", "CXX": "clang++-19", "CXXFLAGS": "-fsanitize=fuzzer-no-link,address"}
+    install_into(site, "build/fuzz-module", "OFF", env=clang)
+    if "__sanitizer_cov" not in exports(module(site)):
+        raise OSError("the module is not instrumented for coverage")
+    runtime = output(PYTHON, "-c", "import atheris; print(atheris.path())")
+    (out / "corpus-python").mkdir(exist_ok=True)
+    env = {
+        "LD_PRELOAD": f"{runtime}/asan_with_fuzzer.so",
+        "ASAN_OPTIONS": "detect_leaks=0:halt_on_error=1",
+        "PYTHONPATH": str(site),
+    }
+    driver = [PYTHON, f"{TOP}/tests/drivers/fuzz_entry_points.py"]
+    status &= libfuzzer(out, "python", driver, ["corpus-python"], seconds, env)
+    crashes = sorted(out.glob("crash-*"))
+    if crashes:
+        say("crashes:", *crashes)
+    return status and not crashes
+
+
+def libfuzzer(
+    out: Path, name: str, cmd: list[str], corpora: list[str], seconds: str, env: dict[str, str]
+) -> bool:
+    """Runs one fuzzer in out, its output to NAME.log; prints its closing figures."""
+    log = out / f"{name}.log"
+    with log.open("w") as file:
+        status = subprocess.run(
+            [
+                *cmd,
+                f"-max_total_time={seconds}",
+                "-print_final_stats=1",
+                f"-artifact_prefix={out}/crash-{name}-",
+                *corpora,
+            ],
+            cwd=out,
+            env={**os.environ, **env},
+            stdout=file,
+            stderr=subprocess.STDOUT,
+        ).returncode
+    for line in log.read_text(errors="replace").splitlines():
+        if re.search(r"DONE +cov:|^Done \d+ runs|ERROR|Uncaught", line):
+            say(line)
+    return status == 0
+
+
+EVERY = {
+    "asan-core": asan_core,
+    "asan-python": asan_python,
+    "memcheck": memcheck,
+    "tsan-core": tsan_core,
+    "debug-python": debug_python,
+    "debug-python-3.15": lambda: in_root_315("debug-python"),
+    "fault-injection": fault_injection,
+    "fault-injection-3.15": lambda: in_root_315("fault-injection"),
+    "fuzz": fuzz,
+}
+
+if __name__ == "__main__":
+    unknown = set(sys.argv[1:]) - set(EVERY)
+    if unknown:
+        sys.exit(f"memory: no stage {' '.join(sorted(unknown))}; stages: {' '.join(EVERY)}")
+    # The figures: the suite's totals, the leak rounds, the faults injected.
+    figures = r"^(refleaks|faults|memory|headroom): |^\d+ passed"
+    sys.exit(stages(sys.argv[1:], EVERY, LOGS, figures))
