@@ -12,8 +12,10 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 from collections.abc import Iterator, Sequence
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 TOP = Path(__file__).resolve().parent.parent
@@ -25,8 +27,17 @@ ROOT_OF = {
     "sid-arm64": ("sid", "arm64"),
     "bookworm-arm64": ("bookworm", "arm64"),
 }
-# The open stage log, if any: every command's output goes there as well.
-_log: list = []
+# Each thread's open stage log, where every command's output goes as well, and whether
+# the thread is a lane, whose output goes to its log alone so that lanes don't interleave.
+_here = threading.local()
+
+
+def _write(text: str) -> None:
+    if not getattr(_here, "lane", False):
+        sys.stdout.write(text)
+        sys.stdout.flush()
+    if getattr(_here, "log", None):
+        _here.log.write(text)
 
 
 def at(place: str, *cmd: str | os.PathLike[str]) -> list[str]:
@@ -45,7 +56,7 @@ def run(
     """Runs cmd, its output to ours and to the stage's log; raises on failure when check."""
     args = list(map(str, cmd))
     if not quiet:
-        print("$", " ".join(args), flush=True)
+        _write(f"$ {' '.join(args)}\n")
     full = {**os.environ, **(env or {})}
     with subprocess.Popen(
         args,
@@ -58,10 +69,7 @@ def run(
     ) as proc:
         assert proc.stdout is not None
         for line in proc.stdout:
-            sys.stdout.write(line)
-            for log in _log:
-                log.write(line)
-        sys.stdout.flush()
+            _write(line)
     if check and proc.returncode:
         raise subprocess.CalledProcessError(proc.returncode, args)
     return proc.returncode
@@ -76,9 +84,7 @@ def output(*cmd: str | os.PathLike[str], env: dict[str, str] | None = None) -> s
 
 
 def say(*text: object) -> None:
-    print(*text, flush=True)
-    for log in _log:
-        print(*text, file=log)
+    _write(" ".join(map(str, text)) + "\n")
 
 
 def version_of(python: str | os.PathLike[str]) -> str:
@@ -129,7 +135,7 @@ def groups(*names: str) -> list[str]:
 def record(name: str, seconds: float, status: str) -> None:
     """One line of the stage-time table that the CI session list prints at its end."""
     line = f"{name:<24} {status:<7} {seconds:6.0f} s"
-    say(f"==== {line}")
+    print(f"==== {line}", flush=True)
     table = os.environ.get("KESTROVA_TIMES")
     if table:
         with open(table, "a") as file:
@@ -141,30 +147,48 @@ def logged(path: Path) -> Iterator[None]:
     """Copies what the commands print, and say(), into path."""
     path.parent.mkdir(parents=True, exist_ok=True)
     with path.open("w") as file:
-        _log.append(file)
+        outer, _here.log = getattr(_here, "log", None), file
         try:
             yield
         finally:
-            _log.remove(file)
+            _here.log = outer
 
 
-def stages(chosen: Sequence[str], every: dict, logs: Path, figures: str = r"$^") -> int:
-    """Runs the chosen stages (every one when none), each timed and logged; 1 if any failed."""
-    outcome = {}
-    for name in chosen or list(every):
-        say(f"== {name}")
-        start = time.monotonic()
-        with logged(logs / f"{name}.log"):
-            try:
-                passed = every[name]() is not False
-            except (subprocess.CalledProcessError, OSError) as exc:
-                say(f"{name}: {exc}")
-                passed = False
-        took = time.monotonic() - start
-        outcome[name] = ("passed" if passed else "FAILED", took)
-        record(name, took, outcome[name][0])
+def stages(
+    chosen: Sequence[str], lanes: Sequence[Sequence[str]], every: dict, logs: Path, figures: str
+) -> int:
+    """Runs the chosen stages (every one when none), each timed and logged; 1 if any failed.
+
+    Each lane runs its stages in order, beside the other lanes: a stage's output goes to
+    its log alone, and the log's end comes to the terminal when the stage fails."""
+    wanted = set(chosen or every)
+    busy = [[name for name in names if name in wanted] for names in lanes]
+    busy = [names for names in busy if names]
+    outcome: dict[str, tuple[str, float]] = {}
+
+    def lane(names: Sequence[str]) -> None:
+        _here.lane = len(busy) > 1
+        for name in names:
+            print(f"== {name}", flush=True)
+            start = time.monotonic()
+            with logged(logs / f"{name}.log"):
+                try:
+                    passed = every[name]() is not False
+                except (subprocess.CalledProcessError, OSError) as exc:
+                    say(f"{name}: {exc}")
+                    passed = False
+            outcome[name] = ("passed" if passed else "FAILED", time.monotonic() - start)
+            if not passed and _here.lane:
+                tail = (logs / f"{name}.log").read_text(errors="replace").splitlines()[-60:]
+                print(f"== {name} FAILED, the end of its log:", *tail, sep="\n", flush=True)
+            record(name, outcome[name][1], outcome[name][0])
+
+    with ThreadPoolExecutor(max(len(busy), 1)) as pool:
+        for done in [pool.submit(lane, names) for names in busy]:
+            done.result()
     say(f"== summary (logs in {logs})")
-    for name, (status, took) in outcome.items():
+    for name in (name for names in busy for name in names):
+        status, took = outcome[name]
         say(f"{name:<22} {status:<7} {took:5.0f}s")
         for line in (logs / f"{name}.log").read_text().splitlines():
             if re.search(figures, line):

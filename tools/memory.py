@@ -2,6 +2,8 @@
 
 Usage: python tools/memory.py [stage...]   (default: every stage; `nox -s memory` runs it)
 
+The stages run in two lanes side by side (LANES below), each to its own log.
+
 Each stage has its own build directory under build/ and installs the package
 into a directory of its own, so the normal install is never touched:
 
@@ -307,6 +309,12 @@ def libfuzzer(
     return status == 0
 
 
+# Most stages keep one core busy: two lanes side by side keep both. Stages that share a
+# build or a root share a lane; each lane takes about half of the whole.
+LANES = [
+    ["memcheck", "fault-injection", "asan-core", "tsan-core"],
+    ["asan-python", "debug-python", "debug-python-3.15", "fault-injection-3.15", "fuzz"],
+]
 EVERY = {
     "asan-core": asan_core,
     "asan-python": asan_python,
@@ -325,4 +333,4 @@ if __name__ == "__main__":
         sys.exit(f"memory: no stage {' '.join(sorted(unknown))}; stages: {' '.join(EVERY)}")
     # The figures: the suite's totals, the leak rounds, the faults injected.
     figures = r"^(refleaks|faults|memory|headroom): |^\d+ passed"
-    sys.exit(stages(sys.argv[1:], EVERY, LOGS, figures))
+    sys.exit(stages(sys.argv[1:], LANES, EVERY, LOGS, figures))
