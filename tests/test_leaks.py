@@ -30,7 +30,7 @@ import kestrova._norvel_core as core
 # Memory-checker runs set a small scale; they find leaks by other means.
 SCALE = float(os.environ.get("KESTROVA_STRESS_SCALE", "1"))
 CALLS = max(50, int(10_000 * SCALE))
-WARM_UP = 200
+WARM_UP = min(200, CALLS)
 
 # A leak of one block or one reference per call shows as CALLS; what is left
 # within these margins is the interpreter's own caches and free lists settling.
