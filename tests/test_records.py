@@ -223,6 +223,18 @@ def test_compare_names_the_data_it_reads(particle_table, monkeypatch, tmp_path):
             m.edition,
         )
         assert (r["uncertainty_upper"], r["uncertainty_lower"]) == (m.upper, m.lower)
+    # v's uncertainty follows from G_F's, 1.1663787(6)e-5 GeV^-2: dv/v = dG_F / (2 G_F).
+    bottom, v, vcb = records[1], records[7], records[9]
+    assert v["uncertainty_upper"] == v["uncertainty_lower"] == pytest.approx(0.0633, abs=5e-5)
+    # The table's face: eight digits of the model, each figure with its units, the
+    # uncertainty folded to ± only where it is symmetric.
+    rows = {line.split()[0]: line.split()[1:] for line in str(records).splitlines()[2:]}
+    assert rows["bottom"][:4] == ["35923.014", "MeV", f"{bottom['measured']:g}", "MeV"]
+    assert rows["bottom"][4:6] == ["±", f"{bottom['uncertainty_upper']:g}"]
+    assert rows["|V_cb|"][:2] == ["0", "dimensionless"]
+    up, down = vcb["uncertainty_upper"], vcb["uncertainty_lower"]
+    assert rows["|V_cb|"][4:6] == [f"+{up:g}", f"-{down:g}"]
+    assert "<th>name</th>" in records._repr_html_()
     # A table the user loads names its own edition, or none.
     shipped = particle_table.data.basepath / "particle2025.csv"
     renamed = tmp_path / "masses.csv"

@@ -181,14 +181,14 @@ def test_json_numbers_read_back_as_the_same_float(x):
 def test_json_strings_escape_only_what_they_must():
     sheet = {
         "value": 1.0,
-        "name": 'q"\\\b\t\n\f\r\x01\x1f\x7fé',
+        "name": 'q "\\\b\t\n\f\r\x01\x1f\x7fé',
         "units": "",
         "status": "Seed",
         "uncertainty": None,
     }
     text = _pure.datasheet_json(sheet)
     assert text == (
-        '{"name":"q\\"\\\\\\b\\t\\n\\f\\r\\u0001\\u001f\x7fé","status":"Seed",'
+        '{"name":"q \\"\\\\\\b\\t\\n\\f\\r\\u0001\\u001f\x7fé","status":"Seed",'
         '"uncertainty":null,"units":"","value":1.0}'
     )
     assert json.loads(text) == sheet
