@@ -131,6 +131,10 @@ def test_get(capsys):
         '{"name":"m_tau_mev","status":"Pending","uncertainty":null,"units":"MeV","value":0.0,'
         '"expression":"1776.86"}\n'
     )
+    # A quark's record is written compactly too.
+    assert run(capsys, ["get", "top", "--json"])[1] == (
+        '{"name":"top","generation":3,"phi_exponent":0,"mass_mev":246220.0,"vev_fraction":1.0}\n'
+    )
 
 
 @pytest.mark.parametrize(
