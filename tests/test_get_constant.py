@@ -114,6 +114,11 @@ def test_panic_from_python_code_resumes_as_a_new_panic():
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "True False ('raised by loads',)"
     assert "Traceback" in result.stderr and "raised by loads" in result.stderr
+    # The report says what the traceback below it is.
+    assert (
+        "\nA PanicException was raised by Python code called from native code.\n"
+        "It resumes as a panic of the native caller; its Python traceback follows.\n"
+    ) in result.stderr
 
 
 def test_loads_that_calls_back_into_the_module(monkeypatch):
