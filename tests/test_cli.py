@@ -441,6 +441,15 @@ def test_closed_pipe_ends_quietly(argv):
     assert (done.returncode, done.stderr) == (0, "")
 
 
+def test_interrupt_exits_with_the_shells_status(monkeypatch):
+    class Interrupted:
+        def write(self, text):
+            raise KeyboardInterrupt
+
+    monkeypatch.setattr(sys, "stdout", Interrupted())
+    assert main(["quarks"]) == 130  # 128 + SIGINT, as a shell reports it
+
+
 @pytest.mark.parametrize("command", NAMES)
 def test_every_command_describes_itself(capsys, command):
     code, out, _ = run(capsys, [command, "--help"])
