@@ -111,8 +111,13 @@ refresh() {
     done
 }
 
+mkdir -p "$top/build/roots"
 host_arch=$(dpkg --print-architecture)
 if [[ $arch != "$host_arch" ]]; then
+    # Roots made side by side share the host's emulator setup (apt, the
+    # binfmt_misc mount, the registration): one of them at a time.
+    exec {setup}>"$top/build/roots/.emulator.lock"
+    flock "$setup"
     host_install qemu-user-static binfmt-support
     case $arch in
     arm64)
@@ -132,9 +137,9 @@ if [[ $arch != "$host_arch" ]]; then
         update-binfmts --enable "$emulator"
     [[ $(head -n 1 /proc/sys/fs/binfmt_misc/$emulator 2>/dev/null) == enabled ]] ||
         { log "cannot register $emulator with binfmt_misc"; exit 1; }
+    exec {setup}>&-
 fi
 
-mkdir -p "$top/build/roots"
 exec {lock}>"$root.lock"
 flock "$lock"
 if [[ ! -e $ready ]]; then
