@@ -95,6 +95,10 @@ std::uint64_t keyed_hash(const HashKey& key, std::string_view bytes) noexcept {
     return siphash<1, 3>(key, bytes);
 }
 
+HashKey hash_key_from_bytes(const char* bytes) noexcept {
+    return HashKey{load_le<std::uint64_t>(bytes), load_le<std::uint64_t>(bytes + 8)};
+}
+
 namespace {
 
 bool read_getrandom([[maybe_unused]] unsigned char* out, [[maybe_unused]] std::size_t len) {
@@ -139,8 +143,7 @@ HashKey os_random_key() {
     if (!read_getrandom(bytes, sizeof bytes) && !read_urandom(bytes, sizeof bytes)) {
         panic("no source of random bytes for hash keys");
     }
-    const char* raw = reinterpret_cast<const char*>(bytes);
-    return HashKey{load_le<std::uint64_t>(raw), load_le<std::uint64_t>(raw + 8)};
+    return hash_key_from_bytes(reinterpret_cast<const char*>(bytes));
 }
 
 // Keys are SipHash outputs of a counter under a secret per-thread seed: one

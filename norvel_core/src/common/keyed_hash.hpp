@@ -24,6 +24,10 @@ std::uint64_t siphash(const HashKey& key, std::string_view bytes) noexcept;
 // The hash the registries use: SipHash-1-3.
 std::uint64_t keyed_hash(const HashKey& key, std::string_view bytes) noexcept;
 
+// The key whose 16 bytes start at `bytes`, read as two little-endian words,
+// as the SipHash reference reads its key.
+HashKey hash_key_from_bytes(const char* bytes) noexcept;
+
 // A fresh key. The first call on each thread seeds a per-thread generator from
 // the operating system's random source; later keys are derived from it.
 HashKey fresh_hash_key();
