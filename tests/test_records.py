@@ -136,6 +136,110 @@ def test_latex_shows_value_units_and_the_models_mark(make, value, units, model):
     assert ("^{*}" in shown) is model
 
 
+F = _display.Figure
+NOTE = _display.MODEL_NOTE
+# Tables that take every path the faces have. The first has a caption, a header
+# with an empty cell, notes, figures marked as the model's (one without units),
+# a figure with its own text and an exponent, and text to escape; the second, like
+# a record, neither caption nor header, so its first column heads the rows; the
+# third no rows, but notes that still span its one column.
+FACES = [
+    (
+        _display.Table(
+            "A & <b>",
+            ("", "x_1"),
+            [
+                ("a", F(1.5, "MeV", True)),
+                ("", F(2.0, "", True)),
+                ("b", F(3.0, "", shown="1.25e-05")),
+                ("\\^~{}#$%&", "<&>"),
+            ],
+            ["note"],
+        ),
+        r"""A & <b>
+           x_1
+a          1.5 MeV*
+           2.0*
+b          1.25e-05
+\^~{}#$%&  <&>
+note
+"""
+        + NOTE,
+        "<table><caption>A &amp; &lt;b&gt;</caption><thead><tr><th></th><th>x_1</th></tr></thead>"
+        '<tbody><tr><td>a</td><td style="text-align: right">1.5 MeV<sup>*</sup></td></tr>'
+        '<tr><td></td><td style="text-align: right">2.0<sup>*</sup></td></tr>'
+        '<tr><td>b</td><td style="text-align: right">1.25e-05</td></tr>'
+        "<tr><td>\\^~{}#$%&amp;</td><td>&lt;&amp;&gt;</td></tr></tbody>"
+        '<tfoot><tr><td colspan="2">note</td></tr>'
+        f'<tr><td colspan="2">{html.escape(NOTE)}</td></tr></tfoot></table>',
+        r"""A & <b>
+$$\begin{array}{ll}
+\text{} & \text{x\_1} \\ \hline
+\text{a} & 1.5\ \text{MeV}^{*} \\
+ & 2.0^{*} \\
+\text{b} & 1.25\times 10^{-5} \\
+\text{\backslash{}\hat{}\sim{}\{\}\#\$\%\&} & \text{<\&>} \\
+\end{array}$$
+note
+"""
+        + NOTE,
+    ),
+    (
+        _display.Table("", None, [("name", "b"), ("value", F(0.5, ""))]),
+        "name   b\nvalue  0.5",
+        "<table><tbody><tr><th>name</th><td>b</td></tr>"
+        '<tr><th>value</th><td style="text-align: right">0.5</td></tr></tbody></table>',
+        r"""$$\begin{array}{ll}
+\text{name} & \text{b} \\
+\text{value} & 0.5 \\
+\end{array}$$""",
+    ),
+    (
+        _display.Table("", ("name",), [], ["note"]),
+        "name\nnote",
+        "<table><thead><tr><th>name</th></tr></thead><tbody></tbody>"
+        '<tfoot><tr><td colspan="1">note</td></tr></tfoot></table>',
+        r"""$$\begin{array}{l}
+\text{name} \\ \hline
+\end{array}$$
+note""",
+    ),
+]
+
+
+@pytest.mark.parametrize("table, text, html_text, latex", FACES, ids=["full", "record", "empty"])
+def test_faces_draw_the_whole_table(table, text, html_text, latex):
+    assert _display.text(table) == text
+    assert _display.html_table(table) == html_text
+    assert _display.latex(table) == latex
+
+
+# What a record or collection builds its table from, shown whole.
+@pytest.mark.parametrize(
+    "make, shown",
+    [
+        (
+            kestrova.ckm,
+            """The model's CKM matrix, |V_ij|
+   d    s    b
+u  1.0  0.0  0.0
+c  0.0  1.0  0.0
+t  0.0  0.0  1.0
+Jarlskog invariant J = 0.0 (dimensionless)""",
+        ),
+        (lambda: kestrova.Records(()), "name"),
+        (
+            lambda: kestrova.Records([kestrova.quark("top")]),
+            "name  generation  phi_exponent  mass          vev_fraction\n"
+            "top   3           0             246220.0 MeV  1.0",
+        ),
+    ],
+    ids=["ckm", "no records", "one record"],
+)
+def test_str_draws_the_whole_table(make, shown):
+    assert str(make()) == shown
+
+
 def _rows(kind, name):
     """The rows a record's text face should show beside its value: one a field."""
     if kind is kestrova.quark:
@@ -154,7 +258,7 @@ def _rows(kind, name):
     [(kestrova.constant, "b3"), (kestrova.constant, "h0_central"), (kestrova.quark, "up")],
 )
 def test_str_shows_each_field_on_a_row_of_its_own(kind, name):
-    shown = dict(line.split(None, 1) for line in str(kind(name)).splitlines() if " " in line)
+    shown = dict(line.split(None, 1) for line in str(kind(name)).splitlines())
     assert shown["name"] == name and shown["description"] == kestrova.describe(name)
     assert {field: shown[field] for field in _rows(kind, name)} == _rows(kind, name)
 
