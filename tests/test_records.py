@@ -75,6 +75,8 @@ def test_records_hold_the_pure_data():
         assert records[r.name] is r and kestrova.constant(r.name) == r
     with pytest.raises(dataclasses.FrozenInstanceError):
         records[0].value = 1.0
+    with pytest.raises(KeyError, match=r"^'top'$"):
+        records["top"]
     with pytest.raises(KeyError, match="constant `bottom` not found"):
         kestrova.constant("bottom")
     quarks = kestrova.quarks()
@@ -92,6 +94,14 @@ def test_records_hold_the_pure_data():
     assert native.is_unitary(0.0) and all(sum(x * x for x in row) == 1 for row in ckm.magnitudes)
 
 
+def test_an_expression_that_comes_back_to_itself(monkeypatch):
+    # An error, where following the names round the loop would never end.
+    loop = {"n_gen": "n_gen_sq", "n_gen_sq": "n_gen * n_gen"}
+    monkeypatch.setattr(kestrova._pure, "expression", loop.get)
+    with pytest.raises(ValueError, match=r"^the expression of n_gen_sq comes back to n_gen_sq$"):
+        kestrova.constant("n_gen_sq")
+
+
 def _compared():
     pytest.importorskip("particle")
     pytest.importorskip("scipy")
@@ -103,12 +113,19 @@ SHOWN = [
     (lambda: kestrova.constant("h0_central"), "70.0", "km/s/Mpc", True),
     (lambda: kestrova.constant("phi"), "1.618033988749895", "dimensionless", False),
     (lambda: kestrova.quark("bottom"), "35923.013870002665", "MeV", False),
+    # No datasheet gives an uncertainty yet; a record that holds one shows it with its units.
+    (
+        lambda: dataclasses.replace(kestrova.constant("b3"), uncertainty=0.5),
+        "0.5",
+        "dimensionless",
+        False,
+    ),
     (kestrova.ckm, "0.0", "(dimensionless)", False),  # J; the entries are bare
     (kestrova.constants, "163.0", "count", True),
     (kestrova.quarks, "246220.0", "MeV", False),
     pytest.param(_compared, "0.22501", "dimensionless", False, marks=pytest.mark.numpy),
 ]
-IDS = ["constant", "seed", "quark", "ckm", "constants", "quarks", "compare"]
+IDS = ["constant", "seed", "quark", "uncertainty", "ckm", "constants", "quarks", "compare"]
 
 
 @pytest.mark.parametrize("make, value, units, model", SHOWN, ids=IDS)
@@ -298,7 +315,7 @@ def test_dataframes(monkeypatch, make):
         assert frame.loc["u", "s"] == made.magnitude("u", "s") and list(frame) == ["d", "s", "b"]
     else:
         assert list(frame.index) == [r.name if hasattr(r, "name") else r["name"] for r in made]
-        assert "units" in frame.columns
+        assert "units" in frame.columns and type(made)().to_dataframe().empty
     monkeypatch.setitem(sys.modules, "pandas", None)
     with pytest.raises(kestrova.MissingPandas, match=r"^a DataFrame needs pandas: pip install"):
         made.to_dataframe()
