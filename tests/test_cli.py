@@ -14,7 +14,7 @@ from data import EXPRESSIONS, QUARK_NAMES, QUARKS
 import kestrova
 import kestrova._norvel_core as core
 from kestrova import _compare, plot
-from kestrova.cli import main
+from kestrova.cli import _format, main
 
 
 def needs(*modules):
@@ -342,10 +342,62 @@ def test_search_and_suggestions(capsys, text, found, suggested):
 
 
 def test_search_rejects_what_is_no_text():
-    with pytest.raises(ValueError, match="must not be empty"):
+    with pytest.raises(ValueError, match=r"^search: text must not be empty$"):
         kestrova.search(" \t")
-    with pytest.raises(TypeError):
+    with pytest.raises(TypeError, match=r"^search: text must be a str, not NoneType$"):
         kestrova.search(None)
+    with pytest.raises(TypeError, match=r"^describe: name must be a str, not bytes$"):
+        kestrova.describe(b"phi")
+
+
+# Masses from two packages, one without a lower uncertainty, and two CKM figures.
+COMPARED = [
+    _compare._record(
+        "bottom", QUARKS["bottom"][2], 4183.0, 7.0, 7.0, ("PDG", "2026", "particle 1")
+    ),
+    _compare._record(
+        "v_higgs_mev",
+        float(EXPRESSIONS["v_higgs_mev"]),
+        246219.65,
+        0.06,
+        None,
+        ("CODATA", "2022", "scipy 1"),
+    ),
+    *(
+        _compare._record(m.name, 0.0, *m[1:4], (*m[4:6], "kestrova 1"), "dimensionless")
+        for m in (_compare.CKM_MEASURED[0], _compare.CKM_MEASURED[3])
+    ),
+]
+
+
+def test_compare_tables_in_full():
+    assert "\n".join(_format.compare_table(COMPARED)) == (
+        """\
+name             model   measured  uncertainty  units  ratio  scheme  scale  source
+bottom       35923.014       4183  ± 7          MeV    8.588  -       -      PDG 2026
+v_higgs_mev     246220  246219.65  -            MeV    1.000  -       -      CODATA 2022
+
+ratio: model / measured; measured figures from particle 1 and scipy 1.
+v = (√2 G_F)^-1/2 from CODATA's Fermi constant G_F.
+scheme, scale: - where the data names none; the user guide gives PDG's conventions.
+
+The CKM matrix (dimensionless):
+name    model  measured  uncertainty        source
+|V_us|    0.0   0.22501  ± 0.00068          PDG 2024
+J         0.0  3.12e-05  +1.3e-06 -1.2e-06  PDG 2024
+
+measured: the PDG's global fit, as kestrova 1 carries it."""
+    )
+    # The notebook's face of the same records.
+    assert str(_compare.ComparisonTable(COMPARED)) == (
+        """\
+The model's figures beside the measured ones (ratio: model / measured)
+name         model            measured                uncertainty        ratio  source
+bottom       35923.014 MeV    4183 MeV                ± 7                8.588  PDG 2026
+v_higgs_mev  246220 MeV       246219.65 MeV           -                  1.000  CODATA 2022
+|V_us|       0 dimensionless  0.22501 dimensionless   ± 0.00068          0.000  PDG 2024
+J            0 dimensionless  3.12e-05 dimensionless  +1.3e-06 -1.2e-06  0.000  PDG 2024"""
+    )
 
 
 @pytest.mark.numpy

@@ -365,10 +365,16 @@ def test_compare_names_the_data_it_reads(particle_table, monkeypatch, tmp_path):
         top = kestrova.compare()[0]
         assert (top["measured"], top["edition"]) == (172560.0, edition)
     scipy = sys.modules["scipy.constants"]
+    monkeypatch.setattr(scipy, "__doc__", "CODATA recommended values [CODATA2099]")
+    assert kestrova.compare()[7]["edition"] == "2099"
     monkeypatch.setattr(scipy, "__doc__", None)  # as under python -OO
     assert kestrova.compare()[7]["edition"] == "2022"
     monkeypatch.delattr(scipy, "_codata")
     assert kestrova.compare()[7]["edition"] == "unknown"
+    # An uncertainty of zero is a figure; particle writes a missing one as negative.
+    exact = types.SimpleNamespace(mass=1.0, mass_upper=0.0, mass_lower=0)
+    monkeypatch.setattr(particle_table.Particle, "from_pdgid", lambda pdgid: exact)
+    assert kestrova.compare()[0]["uncertainty_lower"] == 0.0
     # A table without the figure: no ratio to give.
     blank = types.SimpleNamespace(mass=None, mass_upper=None, mass_lower=-1.0)
     monkeypatch.setattr(particle_table.Particle, "from_pdgid", lambda pdgid: blank)
