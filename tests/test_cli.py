@@ -131,6 +131,13 @@ def test_get(capsys):
         '{"name":"m_tau_mev","status":"Pending","uncertainty":null,"units":"MeV","value":0.0,'
         '"expression":"1776.86"}\n'
     )
+    generation, exponent, mass, fraction = QUARKS["up"]
+    assert run(capsys, ["get", "up"])[1] == (
+        f"name         up\ngeneration   {generation}\nphi_exponent {exponent}\n"
+        f"mass_mev     {mass!r}\nvev_fraction {fraction!r}\ndescription  The up quark, of "
+        f"generation {generation}: its mass is 246220 MeV / φ¹² = {mass:.6g} MeV on the model's "
+        "quark mass ladder.\n"
+    )
     # A quark's record is written compactly too.
     assert run(capsys, ["get", "top", "--json"])[1] == (
         '{"name":"top","generation":3,"phi_exponent":0,"mass_mev":246220.0,"vev_fraction":1.0}\n'
@@ -301,11 +308,17 @@ def test_errors(capsys, mode, argv, status, message):
             "jc_constant, logic_closure, n_gen, n_gen_sq or roots_total",
         ),
         ("xyzzy", [], None),
+        ("xx", [], None),  # too short for a close spelling
         ("nothinghere", [], None),  # no close spelling drawn from the descriptions' prose
         # the quarks and the CKM matrix
         ("top quark", ["top", "v_higgs_mev"], None),
         ("bottom", ["bottom"], ""),
         ("quark mass", [*kestrova.list_quarks(), "phi", "v_higgs_mev"], None),
+        (
+            "quark",
+            [*kestrova.list_quarks(), "ckm", "phi", "v_higgs_mev"],
+            "bottom, charm, down, strange or top",
+        ),
         ("CKM", ["ckm"], "ckm"),
         ("jarlskog", ["ckm"], None),
         ("mixing", ["ckm"], None),
