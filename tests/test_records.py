@@ -202,13 +202,13 @@ note
         + NOTE,
     ),
     (
-        _display.Table("", None, [("name", "b"), ("value", F(0.5, ""))]),
-        "name   b\nvalue  0.5",
-        "<table><tbody><tr><th>name</th><td>b</td></tr>"
-        '<tr><th>value</th><td style="text-align: right">0.5</td></tr></tbody></table>',
-        r"""$$\begin{array}{ll}
-\text{name} & \text{b} \\
-\text{value} & 0.5 \\
+        _display.Table("", None, [("name", "b", "c"), ("value", F(0.5, ""), "d")]),
+        "name   b    c\nvalue  0.5  d",
+        "<table><tbody><tr><th>name</th><td>b</td><td>c</td></tr>"
+        '<tr><th>value</th><td style="text-align: right">0.5</td><td>d</td></tr></tbody></table>',
+        r"""$$\begin{array}{lll}
+\text{name} & \text{b} & \text{c} \\
+\text{value} & 0.5 & \text{d} \\
 \end{array}$$""",
     ),
     (
