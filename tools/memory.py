@@ -319,8 +319,8 @@ def libfuzzer(
 # Most stages keep one core busy: two lanes side by side keep both. Stages that share a
 # build or a root share a lane; each lane takes about half of the whole.
 LANES = [
-    ["memcheck", "fault-injection", "asan-core", "tsan-core", "fuzz"],
-    ["asan-python", "debug-python", "debug-python-3.15", "fault-injection-3.15"],
+    ["memcheck", "fault-injection", "asan-core", "tsan-core"],
+    ["asan-python", "debug-python", "debug-python-3.15", "fault-injection-3.15", "fuzz"],
 ]
 EVERY = {
     "asan-core": asan_core,
