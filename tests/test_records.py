@@ -298,6 +298,7 @@ def test_quantities_in_astropy_and_pint(monkeypatch, record, unit, figure):
     assert isinstance(astropy, units.Quantity) and isinstance(pint, ureg.Quantity)
     assert astropy.to(unit).value == pytest.approx(figure)
     assert pint.to(unit).magnitude == pytest.approx(figure)
+    assert pint.unitless == (unit == "")  # a count is a pure number, for pint too
     monkeypatch.setitem(sys.modules, "astropy", None)
     message = "a quantity needs astropy or pint: pip install 'kestrova[units]'"
     with pytest.raises(kestrova.MissingUnits, match=f"^{re.escape(message)}$"):
