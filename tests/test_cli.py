@@ -69,7 +69,15 @@ def test_overview_holds_the_constants_the_quarks_and_the_ckm_check(capsys):
     constants, ckm = run(capsys, ["constants"])[1], run(capsys, ["ckm"])[1]
     quarks = ", ".join(QUARK_NAMES)
     expected = f"\n\nConstants:\n{constants}\nQuarks: {quarks}\n\nCKM matrix:\n{ckm}\nCommands: "
-    assert expected in run(capsys, [])[1]
+    overview = run(capsys, [])[1]
+    assert expected in overview
+    # The closing hint names every command, its arguments spelled as its usage spells them.
+    hint = overview.splitlines()[-1].removeprefix("Commands: ").partition("; ")[0]
+    parts = [part.split(" ", 1) for part in hint.split(", ")]
+    assert [command for command, *_ in parts] == NAMES
+    for command, *arguments in parts:
+        usage = " ".join(run(capsys, [command, "--help"])[1].partition("\n\n")[0].split())
+        assert all(a in usage for a in arguments)
 
 
 def test_constants_table(capsys):
