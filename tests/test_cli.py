@@ -124,6 +124,7 @@ def test_get(capsys):
         line = kestrova.describe(name)
         assert line.endswith(".") and "\n" not in line
         assert run(capsys, ["get", name])[1].endswith(f"\ndescription  {line}\n")
+    assert run(capsys, ["get", "ckm"])[1].startswith(f"{kestrova.ckm()}\ndescription  ")
     with pytest.raises(KeyError, match="constant `B3` not found in registry"):
         kestrova.describe("B3")
     _, out, _ = run(capsys, ["get", "phi", "--json"])
@@ -346,8 +347,10 @@ def test_search_and_suggestions(capsys, text, found, suggested):
     code, out, err = run(capsys, ["search", text, "--json"])
     if found:
         assert (code, json.loads(out), err) == (0, hits, "")
-        assert run(capsys, ["search", text])[1].splitlines()[1:] == [
-            f"{n:<{max(4, *map(len, hits))}}  {kestrova.describe(n)}" for n in hits
+        width = max(4, *map(len, hits))
+        assert run(capsys, ["search", text])[1].splitlines() == [
+            f"{'name':<{width}}  description",
+            *(f"{n:<{width}}  {kestrova.describe(n)}" for n in hits),
         ]
     else:  # still JSON, and still a failure
         assert (code, out, err) == (1, "[]\n", f"kestrova: no constant matches {text!r}\n")
@@ -452,6 +455,7 @@ def test_compare_against_particles_own_figures(capsys, monkeypatch):
     v = records[7]
     assert v["source"] == "CODATA" and v["measured"] == pytest.approx(246219.65, abs=0.01)
     assert json.loads(json.dumps(records, allow_nan=False)) == records
+    assert json.loads(run(capsys, ["compare", "--json"])[1]) == records
     _, out, _ = run(capsys, ["compare"])
     assert f"PDG {records[0]['edition']}" in out.splitlines()[1]
     ckm = out.partition("\nThe CKM matrix (dimensionless):\n")[2].splitlines()
