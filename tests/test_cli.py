@@ -222,6 +222,13 @@ def test_json_forms(capsys, argv, expected):
             "kestrova: did you mean n_gen_sq or n_gen?\n",
         ),
         (["get", "xyzzy"], 1, "kestrova: constant `xyzzy` not found in registry\n"),
+        # the name alone, though n_gen_sq is a close spelling too
+        (
+            ["get", "N_GEN"],
+            1,
+            "kestrova: constant `N_GEN` not found in registry\nkestrova: did you mean n_gen?\n",
+        ),
+        (["get", " "], 1, "kestrova: constant ` ` not found in registry\n"),  # nothing to search
         (["get", ""], 2, "kestrova get: error: argument NAME: the name must be non-empty\n"),
         (
             ["get", "\udcff"],
