@@ -14,7 +14,7 @@ from data import EXPRESSIONS, QUARK_NAMES, QUARKS
 import kestrova
 import kestrova._norvel_core as core
 from kestrova import _compare, plot
-from kestrova.cli import _format, main
+from kestrova.cli import _format, main, suggestions
 
 
 def needs(*modules):
@@ -370,6 +370,17 @@ def test_search_and_suggestions(capsys, text, found, suggested):
             if suggested
             else (0, "")
         )
+
+
+@pytest.mark.parametrize(
+    "name, expected",
+    [
+        (" N_GEN", ["n_gen"]),  # differs only in case and spaces: the answer on its own
+        ("abcd", ["xbcd", "axcd", "abxd"]),  # four as close: three at most
+    ],
+)
+def test_suggestions(name, expected):
+    assert suggestions(name, ["n_gen", "n_gen_sq", "abxd", "axcd", "xbcd", "Abcx"]) == expected
 
 
 def test_search_rejects_what_is_no_text():
