@@ -584,6 +584,12 @@ def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
         f"wrote {tmp_path / 'l.svg'} (6 quarks)\n",
     )
     assert (tmp_path / "l.svg").read_text().startswith("<?xml")
+    lost = str(tmp_path / "no such directory" / "l.svg")
+    assert run(capsys, ["plot", "-o", lost]) == (
+        1,
+        "",
+        f"kestrova: cannot write {lost!r}: No such file or directory\n",
+    )
     # The measured masses beside the rungs, with their error bars and edition.
     rungs = plot.draw_ladder(ax, measured=True)
     (bars,) = ax.containers
