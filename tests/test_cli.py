@@ -268,6 +268,8 @@ def test_json_forms(capsys, argv, expected):
             )
             for command, hint in [
                 ("nope", ""),
+                ("cmp", ", maybe you meant 'ckm'?"),  # the nearest alone, compare is near too
+                ("a (choose from b", ""),
                 ("qaurks", ", maybe you meant 'quarks'?"),
                 ("Get", ", maybe you meant 'get'?"),
             ]
@@ -275,7 +277,7 @@ def test_json_forms(capsys, argv, expected):
         (["search", " "], 2, "kestrova search: error: argument TEXT: the text must not be empty\n"),
         (["--json"], 2, "kestrova: error: argument --json: the overview has no JSON form\n"),
         (
-            ["--json", "plot", "-o", "l.svg"],
+            ["--json", "plot", "-o", "l.v2.svg"],  # the suffix after the last dot
             2,
             "kestrova: error: argument --json: plot has no JSON form\n",
         ),
