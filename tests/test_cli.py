@@ -238,6 +238,7 @@ def test_json_forms(capsys, argv, expected):
             "kestrova get: error: argument NAME: the name '\\udcff' is not valid UTF-8\n",
         ),
         (["get"], 2, "kestrova get: error: the following arguments are required: NAME\n"),
+        (["plot"], 2, "kestrova plot: error: the following arguments are required: -o/--output\n"),
         (
             ["ckm", "--tol", "x"],
             2,
