@@ -544,7 +544,7 @@ def test_closed_pipe_ends_quietly(argv):
 # 128 + SIGINT, as a shell reports it; a closed pipe is no failure, and what is left
 # to write goes to the null device, so that the flush at exit cannot fail again.
 @pytest.mark.parametrize("error, status", [(KeyboardInterrupt, 130), (BrokenPipeError, 0)])
-def test_interrupt_exits_with_the_shells_status(monkeypatch, tmp_path, error, status):
+def test_interrupt_and_closed_pipe_exit_statuses(monkeypatch, tmp_path, error, status):
     class Stdout:
         def write(self, text):
             raise error
