@@ -1,6 +1,6 @@
-"""The kestrova command line, native and pure."""
+"""The kestrova command line, native and pure: what each command prints, and how it
+runs as a process."""
 
-import importlib.util
 import json
 import os
 import re
@@ -9,23 +9,13 @@ import sys
 import sysconfig
 
 import pytest
+from cli_run import NAMES, NEEDS_COMPARE, run
 from data import EXPRESSIONS, QUARK_NAMES, QUARKS
 
 import kestrova
 import kestrova._norvel_core as core
-from kestrova import _compare, plot
-from kestrova.cli import _format, main, suggestions
+from kestrova.cli import main
 
-
-def needs(*modules):
-    """Skips a test unless every module it imports is installed: the debug
-    interpreter's environment, for one, has no build of scipy to offer."""
-    absent = [m for m in modules if importlib.util.find_spec(m) is None]
-    return pytest.mark.skipif(bool(absent), reason=f"needs {', '.join(modules)}")
-
-
-COMPARE = ("particle", "scipy")
-NEEDS_COMPARE = [needs(*COMPARE), pytest.mark.numpy]
 COMMANDS = [
     [],
     ["constants"],
@@ -44,16 +34,6 @@ COMMANDS = [
     ["get", "ckm", "--json"],
     *(pytest.param(argv, marks=NEEDS_COMPARE) for argv in (["compare"], ["--json", "compare"])),
 ]
-NAMES = ["constants", "get", "search", "quarks", "ckm", "compare", "plot"]
-
-
-def run(capsys, argv):
-    try:
-        status = main(argv)
-    except SystemExit as exc:  # argparse's own exits
-        status = exc.code
-    out, err = capsys.readouterr()
-    return status, out, err
 
 
 @pytest.mark.parametrize("argv", COMMANDS, ids=" ".join)
@@ -203,295 +183,16 @@ def test_json_forms(capsys, argv, expected):
         assert out == "[" + ",".join(texts) + "]\n"
 
 
-@pytest.mark.parametrize("mode", [[], ["--pure"]], ids=["native", "pure"])
-@pytest.mark.parametrize(
-    "argv, status, message",
-    [
-        (
-            ["get", "B3"],
-            1,
-            "kestrova: constant `B3` not found in registry\nkestrova: did you mean b3?\n",
-        ),
-        (
-            ["get", " phi"],
-            1,
-            "kestrova: constant ` phi` not found in registry\nkestrova: did you mean phi?\n",
-        ),
-        (
-            ["get", "n_gen_s"],
-            1,
-            "kestrova: constant `n_gen_s` not found in registry\n"
-            "kestrova: did you mean n_gen_sq or n_gen?\n",
-        ),
-        (["get", "xyzzy"], 1, "kestrova: constant `xyzzy` not found in registry\n"),
-        # the name alone, though n_gen_sq is a close spelling too
-        (
-            ["get", "N_GEN"],
-            1,
-            "kestrova: constant `N_GEN` not found in registry\nkestrova: did you mean n_gen?\n",
-        ),
-        (["get", " "], 1, "kestrova: constant ` ` not found in registry\n"),  # nothing to search
-        (["get", ""], 2, "kestrova get: error: argument NAME: the name must be non-empty\n"),
-        (
-            ["get", "\udcff"],
-            2,
-            "kestrova get: error: argument NAME: the name '\\udcff' is not valid UTF-8\n",
-        ),
-        (["get"], 2, "kestrova get: error: the following arguments are required: NAME\n"),
-        (["plot"], 2, "kestrova plot: error: the following arguments are required: -o/--output\n"),
-        (
-            ["ckm", "--tol", "x"],
-            2,
-            "kestrova ckm: error: argument --tol: invalid float value: 'x'\n",
-        ),
-        *[
-            (
-                ["ckm", f"--tol={tol}"],
-                2,
-                f"kestrova ckm: error: argument --tol: must be a finite number >= 0, not '{tol}'\n",
-            )
-            for tol in ["-1e-12", "nan", "inf", "-0.5"]
-        ],
-        (
-            ["plot", "-o", "ladder.txt"],
-            2,
-            "kestrova plot: error: argument -o/--output: "
-            "'ladder.txt' must end in .svg, .png or .pdf\n",
-        ),
-        *[
-            (
-                [command],
-                2,
-                (
-                    f"kestrova: error: argument COMMAND: invalid choice: '{command}'{hint} "
-                    f"(choose from {', '.join(NAMES)})\n"
-                ),
-            )
-            for command, hint in [
-                ("nope", ""),
-                ("cmp", ", maybe you meant 'ckm'?"),  # the nearest alone, compare is near too
-                ("a (choose from b", ""),
-                ("qaurks", ", maybe you meant 'quarks'?"),
-                ("Get", ", maybe you meant 'get'?"),
-            ]
-        ],
-        (["search", " "], 2, "kestrova search: error: argument TEXT: the text must not be empty\n"),
-        (["--json"], 2, "kestrova: error: argument --json: the overview has no JSON form\n"),
-        (
-            ["--json", "plot", "-o", "l.v2.svg"],  # the suffix after the last dot
-            2,
-            "kestrova: error: argument --json: plot has no JSON form\n",
-        ),
-    ],
-)
-def test_errors(capsys, mode, argv, status, message):
-    code, out, err = run(capsys, [*mode, *argv])
-    assert (code, out) == (status, "")
-    assert (err if status == 1 else err.splitlines(keepends=True)[-1]) == message
-    assert status == 1 or err.startswith("usage: kestrova")
-
-
-@pytest.mark.parametrize(
-    "text, found, suggested",
-    [
-        ("tau", ["m_tau_mev"], "m_tau_mev"),
-        ("TAU  Mass", ["m_tau_mev"], None),
-        ("hubble", ["h0_central"], "h0_central"),
-        ("H0", ["h0_central"], "h0_central"),
-        ("golden", ["phi"], "phi"),
-        ("euler", ["gamma_em"], "gamma_em"),
-        ("higgs", ["v_higgs_mev"], "v_higgs_mev"),
-        ("vev", ["v_higgs_mev"], "v_higgs_mev"),
-        ("fermi constant", ["v_higgs_mev"], None),
-        ("cosmological constant", ["w0_central"], None),
-        # an exact name, then a prefix, then the rest
-        ("n_gen", ["n_gen", "n_gen_sq", "topo_gen_check"], ""),
-        ("top", ["top", "topo_gen_check", "v_higgs_mev"], ""),
-        # an alias before a mere mention
-        (
-            "generations",
-            ["n_gen", "topo_gen_check", "b3", "chi_eff", "n_gen_sq"],
-            "n_gen, topo_gen_check, b3, chi_eff or n_gen_sq",
-        ),
-        # the search's hits, then the close spellings, at most five
-        ("n_gen_s", ["n_gen_sq"], "n_gen_sq or n_gen"),
-        (
-            "sterile_sectr",
-            ["sterile_sector", "sterile_check", "visible_sector"],
-            "sterile_sector, sterile_check or visible_sector",
-        ),
-        (
-            "count",
-            [
-                *("jc_constant", "logic_closure", "n_gen", "n_gen_sq", "roots_total"),
-                *("sterile_check", "sterile_sector", "topo_gen_check", "visible_sector"),
-            ],
-            "jc_constant, logic_closure, n_gen, n_gen_sq or roots_total",
-        ),
-        ("xyzzy", [], None),
-        ("xx", [], None),  # too short for a close spelling
-        ("nothinghere", [], None),  # no close spelling drawn from the descriptions' prose
-        # the quarks and the CKM matrix
-        ("top quark", ["top", "v_higgs_mev"], None),
-        ("bottom", ["bottom"], ""),
-        ("quark mass", [*kestrova.list_quarks(), "phi", "v_higgs_mev"], None),
-        (
-            "quark",
-            [*kestrova.list_quarks(), "ckm", "phi", "v_higgs_mev"],
-            "bottom, charm, down, strange or top",
-        ),
-        ("CKM", ["ckm"], "ckm"),
-        ("jarlskog", ["ckm"], None),
-        ("mixing", ["ckm"], None),
-        # close spellings, only where nothing matches as typed
-        ("tua", ["m_tau_mev"], "m_tau_mev"),
-        ("hubbel", ["h0_central"], "h0_central"),
-        ("jarlskg", ["ckm"], None),
-        ("tua mass", ["m_tau_mev"], None),
-        # more words, fewer hits
-        ("higgs vev", ["v_higgs_mev"], None),
-        ("top quark mass", ["top", "v_higgs_mev"], None),
-    ],
-)
-def test_search_and_suggestions(capsys, text, found, suggested):
-    hits = kestrova.search(text)
-    assert hits == found
-    code, out, err = run(capsys, ["search", text, "--json"])
-    if found:
-        assert (code, json.loads(out), err) == (0, hits, "")
-        width = max(4, *map(len, hits))
-        assert run(capsys, ["search", text])[1].splitlines() == [
-            f"{'name':<{width}}  description",
-            *(f"{n:<{width}}  {kestrova.describe(n)}" for n in hits),
-        ]
-    else:  # still JSON, and still a failure
-        assert (code, out, err) == (1, "[]\n", f"kestrova: no constant matches {text!r}\n")
-        assert run(capsys, ["search", text]) == (1, "", err)
-    if suggested is not None:  # "" for a name that exists
-        code, _, err = run(capsys, ["get", text])
-        hint = f"kestrova: did you mean {suggested}?\n" if suggested else ""
-        assert (code, err) == (
-            (1, f"kestrova: constant `{text}` not found in registry\n{hint}")
-            if suggested
-            else (0, "")
-        )
-
-
-@pytest.mark.parametrize(
-    "name, expected",
-    [
-        (" N_GEN", ["n_gen"]),  # differs only in case and spaces: the answer on its own
-        ("abcd", ["xbcd", "axcd", "abxd"]),  # four as close: three at most
-    ],
-)
-def test_suggestions(name, expected):
-    assert suggestions(name, ["n_gen", "n_gen_sq", "abxd", "axcd", "xbcd", "Abcx"]) == expected
-
-
-def test_search_rejects_what_is_no_text():
-    with pytest.raises(ValueError, match=r"^search: text must not be empty$"):
-        kestrova.search(" \t")
-    with pytest.raises(TypeError, match=r"^search: text must be a str, not bytes$"):
-        kestrova.search(b"tau")
-    with pytest.raises(TypeError, match=r"^describe: name must be a str, not bytes$"):
-        kestrova.describe(b"phi")
-
-
-# Masses from two packages, one without a lower uncertainty, and two CKM figures.
-COMPARED = [
-    _compare._record(
-        "bottom", QUARKS["bottom"][2], 4183.0, 7.0, 7.0, ("PDG", "2026", "particle 1")
-    ),
-    _compare._record(
-        "v_higgs_mev",
-        float(EXPRESSIONS["v_higgs_mev"]),
-        246219.65,
-        0.06,
-        None,
-        ("CODATA", "2022", "scipy 1"),
-    ),
-    *(
-        _compare._record(m.name, 0.0, *m[1:4], (*m[4:6], "kestrova 1"), "dimensionless")
-        for m in (_compare.CKM_MEASURED[0], _compare.CKM_MEASURED[3])
-    ),
-]
-
-
-def test_compare_tables_in_full():
-    assert "\n".join(_format.compare_table(COMPARED)) == (
-        """\
-name             model   measured  uncertainty  units  ratio  scheme  scale  source
-bottom       35923.014       4183  ± 7          MeV    8.588  -       -      PDG 2026
-v_higgs_mev     246220  246219.65  -            MeV    1.000  -       -      CODATA 2022
-
-ratio: model / measured; measured figures from particle 1 and scipy 1.
-v = (√2 G_F)^-1/2 from CODATA's Fermi constant G_F.
-scheme, scale: - where the data names none; the user guide gives PDG's conventions.
-
-The CKM matrix (dimensionless):
-name    model  measured  uncertainty        source
-|V_us|    0.0   0.22501  ± 0.00068          PDG 2024
-J         0.0  3.12e-05  +1.3e-06 -1.2e-06  PDG 2024
-
-measured: the PDG's global fit, as kestrova 1 carries it."""
-    )
-    # The notebook's face of the same records.
-    assert str(_compare.ComparisonTable(COMPARED)) == (
-        """\
-The model's figures beside the measured ones (ratio: model / measured)
-name         model            measured                uncertainty        ratio  source
-bottom       35923.014 MeV    4183 MeV                ± 7                8.588  PDG 2026
-v_higgs_mev  246220 MeV       246219.65 MeV           -                  1.000  CODATA 2022
-|V_us|       0 dimensionless  0.22501 dimensionless   ± 0.00068          0.000  PDG 2024
-J            0 dimensionless  3.12e-05 dimensionless  +1.3e-06 -1.2e-06  0.000  PDG 2024"""
-    )
-
-
-@pytest.mark.numpy
-@needs(*COMPARE)
-def test_compare_against_particles_own_figures(capsys, monkeypatch):
-    import particle
-
-    records = kestrova.compare()
-    assert isinstance(records, list) and [r["name"] for r in records] == [
-        *(r.name for r in plot.ladder()),
-        "m_tau_mev",
-        "v_higgs_mev",
-        *(m.name for m in _compare.CKM_MEASURED),
-    ]
-    (table,) = [n for n in particle.Particle.table_names() if n.startswith("particle")]
-    for r, pdgid in zip(records, [6, 5, 4, 3, 1, 2, 15], strict=False):
-        p = particle.Particle.from_pdgid(pdgid)
-        assert (r["measured"], r["uncertainty_upper"], r["uncertainty_lower"]) == (
-            p.mass,
-            p.mass_upper,
-            p.mass_lower,
-        )
-        assert (r["source"], r["edition"], r["package"]) == (
-            "PDG",
-            re.search(r"\d{4}", table).group(),
-            f"particle {particle.__version__}",
-        )
-    model = [q.mass_mev for q in plot.ladder()] + [1776.86, 246220.0]
-    assert [r["model"] for r in records[:8]] == model
-    assert [r["ratio"] for r in records] == [r["model"] / r["measured"] for r in records]
-    v = records[7]
-    assert v["source"] == "CODATA" and v["measured"] == pytest.approx(246219.65, abs=0.01)
-    assert json.loads(json.dumps(records, allow_nan=False)) == records
-    assert json.loads(run(capsys, ["compare", "--json"])[1]) == records
-    _, out, _ = run(capsys, ["compare"])
-    assert f"PDG {records[0]['edition']}" in out.splitlines()[1]
-    ckm = out.partition("\nThe CKM matrix (dimensionless):\n")[2].splitlines()
-    assert ckm[1].split() == ["|V_us|", "0.0", "0.22501", "±", "0.00068", "PDG", "2024"]
-    monkeypatch.setitem(sys.modules, "particle", None)
-    message = "comparing with measurement needs particle and scipy: pip install 'kestrova[compare]'"
-    with pytest.raises(kestrova.MissingMeasurements, match=re.escape(message)):
-        kestrova.compare()
-    assert run(capsys, ["compare", "--json"]) == (1, "", f"kestrova: {message}\n")
-
-
 def test_version(capsys):
     assert run(capsys, ["--version"]) == (0, f"kestrova {kestrova.__version__}\n", "")
+
+
+@pytest.mark.parametrize("command", NAMES)
+def test_every_command_describes_itself(capsys, command):
+    code, out, _ = run(capsys, [command, "--help"])
+    usage, description, *sections = out.split("\n\n")
+    assert (code, usage.split()[:3]) == (0, ["usage:", "kestrova", command]) and sections
+    assert not description.startswith(("options:", "positional arguments:"))
 
 
 def test_pure_mode_never_loads_the_native_module():
@@ -560,64 +261,3 @@ def test_interrupt_and_closed_pipe_exit_statuses(monkeypatch, tmp_path, error, s
         assert nulled == (error is BrokenPipeError)
     finally:
         os.close(fd)
-
-
-@pytest.mark.parametrize("command", NAMES)
-def test_every_command_describes_itself(capsys, command):
-    code, out, _ = run(capsys, [command, "--help"])
-    usage, description, *sections = out.split("\n\n")
-    assert (code, usage.split()[:3]) == (0, ["usage:", "kestrova", command]) and sections
-    assert not description.startswith(("options:", "positional arguments:"))
-
-
-@pytest.mark.numpy
-@needs("matplotlib", *COMPARE)  # the measured masses come from the compare extra
-def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
-    from matplotlib.figure import Figure
-
-    figure = Figure()
-    ax = figure.add_subplot()
-    rungs = plot.draw_ladder(ax)
-    assert [r.name for r in rungs] == ["top", "bottom", "charm", "strange", "down", "up"]
-    points = {(x, y) for line in ax.lines[1:] for x, y in zip(*line.get_data(), strict=True)}
-    assert points == {(q.phi_exponent, q.mass_mev) for q in kestrova._pure.QUARKS.values()}
-    assert all(y == pytest.approx(246220 / plot.PHI**x, rel=1e-15) for x, y in points)
-    assert sorted(t.get_text() for t in ax.texts) == sorted(kestrova.list_quarks())
-    assert ax.get_yscale() == "log"
-    assert run(capsys, ["plot", "-o", str(tmp_path / "l.svg")])[:2] == (
-        0,
-        f"wrote {tmp_path / 'l.svg'} (6 quarks)\n",
-    )
-    assert (tmp_path / "l.svg").read_text().startswith("<?xml")
-    lost = str(tmp_path / "no such directory" / "l.svg")
-    assert run(capsys, ["plot", "-o", lost]) == (
-        1,
-        "",
-        f"kestrova: cannot write {lost!r}: No such file or directory\n",
-    )
-    # The measured masses beside the rungs, with their error bars and edition.
-    rungs = plot.draw_ladder(ax, measured=True)
-    (bars,) = ax.containers
-    records = kestrova.compare()[:6]
-    assert list(bars.lines[0].get_ydata()) == [r["measured"] for r in records]
-    assert bars.get_label() == f"measured (PDG {records[0]['edition']})"
-    assert ax.get_ylim()[0] < min(r["measured"] for r in records)
-    with monkeypatch.context() as patch:  # --pure reaches no native twin
-        patch.setattr(core, "py_list_quarks", None)
-        assert run(capsys, ["--pure", "plot", "--measured", "-o", str(tmp_path / "m.svg")])[0] == 0
-    monkeypatch.setitem(sys.modules, "particle", None)
-    assert run(capsys, ["plot", "--measured", "-o", str(tmp_path / "n.svg")]) == (
-        1,
-        "",
-        (
-            "kestrova: comparing with measurement needs particle and scipy: "
-            "pip install 'kestrova[compare]'\n"
-        ),
-    )
-    assert not (tmp_path / "n.svg").exists()
-    monkeypatch.setitem(sys.modules, "matplotlib", None)
-    assert run(capsys, ["plot", "-o", str(tmp_path / "m.png")]) == (
-        1,
-        "",
-        "kestrova: drawing the ladder needs matplotlib: pip install 'kestrova[plot]'\n",
-    )
