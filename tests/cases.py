@@ -1,11 +1,10 @@
 """Every entry point called down every path it has, each call with its outcome.
 test_call_frame checks the outcomes, test_leaks repeats each call watching the
 interpreter's counts, and tests/drivers/boundary.py fails allocations under
-each; test_hostile's properties draw on the same hostile values."""
+each; test_hostile's properties draw on the same hostile values (hostile_values.py)."""
 
 import decimal
 import fractions
-import functools
 import json
 import math
 import sys
@@ -28,6 +27,27 @@ from data import (
     twice,
     unexpected,
 )
+from hostile_values import (
+    PHI,
+    FloatSubclass,
+    Hostile,
+    PlainStrSubclass,
+    StrSubclass,
+    TypeErrorSubclass,
+    converted,
+    float_returning,
+    hostile,
+    index_returning,
+    numeric,
+)
+from outcomes import (
+    Panic,
+    Raises,
+    descriptor_error,
+    label,
+    length_error,
+    type_error,
+)
 
 import kestrova._norvel_core as core
 
@@ -41,199 +61,6 @@ VERSION = metadata.version("kestrova")
 
 
 B3, MISSING, SURROGATE, SPARE = "b3", "no such constant", "\ud800", object()
-
-
-class Panic(BaseException):
-    """Stands for PanicException, whose class only a panic hands out: the fault
-    driver wants a process that has raised none."""
-
-
-@functools.cache
-def panic_class():
-    try:
-        core.py_get_constant("")
-    except BaseException as exc:  # noqa: BLE001 - the class is what we are after
-        return type(exc)
-    raise AssertionError("the empty name did not panic")
-
-
-@dataclass(frozen=True)
-class Raises:
-    type: type
-    args: tuple
-    cause: tuple | None = None  # (type, args) of the expected __cause__
-
-    @property
-    def cls(self):
-        return panic_class() if self.type is Panic else self.type
-
-
-def type_error(message):
-    return Raises(TypeError, (message,))
-
-
-def outcome(call):
-    """The value of `call()`, or the Raises describing what it raised."""
-    try:
-        return call()
-    except BaseException as exc:  # noqa: BLE001 - PanicException is a BaseException
-        cause = exc.__cause__
-        return Raises(type(exc), exc.args, None if cause is None else (type(cause), cause.args))
-
-
-def assert_same(actual, expected):
-    """`expected` is a Raises, a type the value must have exactly, or the value:
-    floats bit for bit, dictionaries key by key in order."""
-    if isinstance(expected, Raises):
-        assert isinstance(actual, Raises), f"returned {actual!r}, expected {expected}"
-        assert actual.type is expected.cls, f"{actual} instead of {expected}"
-        assert args_equal(actual.args, expected.args), f"{actual.args!r} != {expected.args!r}"
-        if expected.cause is not None:
-            assert actual.cause is not None and actual.cause[0] is expected.cause[0]
-            assert args_equal(actual.cause[1], expected.cause[1])
-    elif isinstance(expected, type):
-        assert type(actual) is expected, f"{actual!r} is no {expected.__name__}"
-    elif isinstance(expected, dict):
-        assert type(actual) is dict and list(actual) == list(expected), actual
-        for key, value in expected.items():
-            assert_same(actual[key], value)
-    elif isinstance(expected, float):
-        assert type(actual) is float and same_float(actual, expected), f"{actual!r}"
-    else:
-        assert type(actual) is type(expected) and actual == expected, f"{actual!r}"
-
-
-def args_equal(left, right):
-    # Strings are compared as their exact contents: a str subclass may lie in __eq__.
-    if len(left) != len(right):
-        return False
-    for a, b in zip(left, right, strict=True):
-        if isinstance(a, str) and isinstance(b, str):
-            if str.__str__(a) != str.__str__(b):
-                return False
-        elif isinstance(a, float) and isinstance(b, float):
-            if not same_float(a, b):
-                return False
-        elif not (a is b or a == b):
-            return False
-    return True
-
-
-def same_float(a, b):
-    return a.hex() == b.hex() or (math.isnan(a) and math.isnan(b))
-
-
-def refusal(probes, receiver, renames):
-    """What the interpreter says when one of the built-in descriptors `probes`
-    refuses `receiver`, with the probe's names swapped for ours: the wording and
-    the way the receiver's type is named are whatever the running version uses."""
-    probe = next(p for p in probes if not issubclass(type(receiver), p.__objclass__))
-    try:
-        probe(receiver)
-    except TypeError as exc:
-        text = str(exc)
-    else:
-        raise AssertionError(f"{probe} accepted {receiver!r}")
-    for theirs, ours in zip((probe.__name__, probe.__objclass__.__name__), renames, strict=True):
-        text = text.replace(f"'{theirs}'", f"'{ours}'", 1)
-    return Raises(TypeError, (text,))
-
-
-def descriptor_error(method, cls, receiver):
-    return refusal([complex.conjugate, float.hex], receiver, (method, f"builtins.{cls.__name__}"))
-
-
-def length_error(cls, receiver):
-    return refusal([str.__len__, bytes.__len__], receiver, ("__len__", f"builtins.{cls.__name__}"))
-
-
-def label(value):
-    text = repr(value)
-    if " at 0x" in text:
-        return type(value).__name__
-    if isinstance(value, (str, float)) and type(value) not in (str, float):
-        text = f"{type(value).__name__}({text})"
-    return text if len(text) <= 40 else f"{text[:30]}...({len(text)} characters)"
-
-
-# ---- hostile values -------------------------------------------------------------
-
-
-class Hostile(BaseException):
-    """Not an Exception: it must pass through the frame untouched."""
-
-
-class TypeErrorSubclass(TypeError):
-    """Not exactly TypeError: it must not be renamed."""
-
-
-class FloatSubclass(float):
-    def __float__(self):
-        raise AssertionError("a float subclass is read directly")
-
-
-class StrSubclass(str):
-    """Lies about everything a C function could ask it through Python."""
-
-    def __eq__(self, other):
-        return False
-
-    def __hash__(self):
-        return 0
-
-    def __str__(self):
-        return "lie"
-
-    def __len__(self):
-        return 0
-
-    def encode(self, *args, **kwargs):
-        raise AssertionError("the text is read directly")
-
-
-class PlainStrSubclass(str):
-    pass
-
-
-PHI = PlainStrSubclass("phi")
-
-
-def numeric(dunder, behaviour, payload, cause):
-    """An object whose __float__ or __index__ returns `payload` or raises it
-    (a fresh exception each time: a reused one grows its traceback)."""
-
-    def method(self):
-        if behaviour == "return":
-            return payload
-        if cause:
-            raise payload("from hostile number") from ValueError("the root")
-        raise payload("from hostile number")
-
-    shown = label(payload) if behaviour == "return" else payload.__name__
-    text = f"<{dunder} {behaviour}s {shown}{' with a cause' if cause else ''}>"
-    name = f"Hostile{dunder.strip('_').title()}"
-    return type(name, (), {dunder: method, "__repr__": lambda self: text})()
-
-
-def float_returning(value):
-    return numeric("__float__", "return", value, False)
-
-
-def index_returning(value):
-    return numeric("__index__", "return", value, False)
-
-
-def converted(value):
-    """What the interpreter says converting `value` as a built-in taking a float
-    does; the call frame names the argument of a TypeError."""
-    raises = outcome(lambda: math.isfinite(value))
-    if raises.type is TypeError:
-        return type_error(f"argument 'tol': {raises.args[0]}")
-    return raises
-
-
-def hostile(error):
-    return Raises(error, ("from hostile number",))
 
 
 # is_unitary of the identity matrix: every row's norm is exactly 1.

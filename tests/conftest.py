@@ -1,5 +1,5 @@
 import pytest
-from cases import panic_class
+from outcomes import panic_class
 
 
 @pytest.fixture(scope="session")

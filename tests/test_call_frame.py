@@ -5,8 +5,9 @@ import sys
 import textwrap
 
 import pytest
-from cases import CASES, assert_same, outcome
+from cases import CASES
 from data import PANIC
+from outcomes import assert_same, outcome
 
 import kestrova._norvel_core as core
 

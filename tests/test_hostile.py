@@ -11,30 +11,7 @@ import sys
 import warnings
 
 import pytest
-from cases import (
-    CKM,
-    MATRIX,
-    NAME_CASES,
-    NO_ARGUMENTS,
-    REGISTRY,
-    TOLERANCES,
-    FloatSubclass,
-    Hostile,
-    PlainStrSubclass,
-    Quarks,
-    Raises,
-    Registry,
-    StrSubclass,
-    TypeErrorSubclass,
-    assert_same,
-    descriptor_error,
-    float_returning,
-    label,
-    length_error,
-    numeric,
-    type_error,
-)
-from cases import outcome as run
+from cases import CKM, MATRIX, NAME_CASES, NO_ARGUMENTS, REGISTRY, TOLERANCES, Quarks, Registry
 from data import (
     DISPLAY,
     NAMES,
@@ -51,8 +28,19 @@ from data import (
     twice,
     unexpected,
 )
+from hostile_values import (
+    FloatSubclass,
+    Hostile,
+    PlainStrSubclass,
+    StrSubclass,
+    TypeErrorSubclass,
+    float_returning,
+    numeric,
+)
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+from outcomes import Raises, assert_same, descriptor_error, label, length_error, type_error
+from outcomes import outcome as run
 
 import kestrova._norvel_core as core
 

@@ -9,21 +9,9 @@ import os
 import sys
 
 import pytest
-from cases import (
-    CASES,
-    CKM,
-    MATRIX,
-    QUARK_REGISTRY,
-    REGISTRY,
-    Case,
-    Quarks,
-    Raises,
-    Registry,
-    assert_same,
-    outcome,
-    panic_class,
-)
+from cases import CASES, CKM, MATRIX, QUARK_REGISTRY, REGISTRY, Case, Quarks, Registry
 from data import ALL
+from outcomes import Raises, assert_same, outcome, panic_class
 
 import kestrova._norvel_core as core
 

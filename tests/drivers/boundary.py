@@ -12,7 +12,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from cases import CASES, Panic, Raises
+from cases import CASES
+from outcomes import Panic, Raises
 
 import kestrova._norvel_core as core
 

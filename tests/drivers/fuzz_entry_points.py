@@ -20,7 +20,7 @@ with atheris.instrument_imports(include=["kestrova"]):
 
 import test_hostile
 import test_twins
-from cases import panic_class
+from outcomes import panic_class
 
 
 def targets():
