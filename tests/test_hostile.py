@@ -1,13 +1,7 @@
 """Hostile arguments at every entry point: the answer is the right value or the
 exact exception of the call frame, never a crash and never another exception."""
 
-import ctypes
-import decimal
-import fractions
-import math
-import operator
 import os
-import sys
 import warnings
 
 import pytest
@@ -16,31 +10,22 @@ from data import (
     DISPLAY,
     NAMES,
     NO_CONSTRUCTOR,
-    PANIC,
     VALUES,
     datasheet,
-    missing,
     no_arguments,
     no_keywords,
-    not_a_name,
-    not_found,
-    too_many,
-    twice,
     unexpected,
 )
 from hostile_values import (
     FloatSubclass,
-    Hostile,
-    PlainStrSubclass,
     StrSubclass,
-    TypeErrorSubclass,
     float_returning,
-    numeric,
 )
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-from outcomes import Raises, assert_same, descriptor_error, label, length_error, type_error
-from outcomes import outcome as run
+from outcomes import assert_same, descriptor_error, label, length_error, type_error
+from reference_model import model_get, model_get_constant, model_is_unitary, outcome, parse
+from strategies import anything, calls, keywords, names, receivers, tolerances
 
 import kestrova._norvel_core as core
 
@@ -57,259 +42,6 @@ hostile = settings(
     deadline=None,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
 )
-
-# ---- the reference model ----------------------------------------------------
-
-
-class Expected(Exception):
-    """Carries a Raises out of the reference model."""
-
-    def __init__(self, raises):
-        super().__init__(raises)
-        self.raises = raises
-
-
-def refuse(message):
-    return Expected(type_error(message))
-
-
-def outcome(call):
-    """The value of `call()`, or the Raises describing what it raised."""
-    result = run(call)
-    return result.args[0] if isinstance(result, Raises) and result.type is Expected else result
-
-
-def parse(display, params, args, kwargs):
-    """The call frame's argument parser: the parameters filled, or Expected."""
-    if len(args) > len(params):
-        raise refuse(too_many(display, len(params), len(args)))
-    filled = dict(zip(params, args, strict=False))  # args may stop short
-    for key, value in kwargs.items():
-        try:
-            text = str.__str__(key)
-            text.encode("utf-8")
-        except UnicodeEncodeError:
-            text = None
-        if text not in params:
-            raise refuse(unexpected(display, f"{key!s}"))
-        if text in filled:
-            raise refuse(twice(display, text))
-        filled[text] = value
-    for name in params:
-        if name not in filled:
-            raise refuse(missing(display, name))
-    return filled
-
-
-def name_text(obj):
-    if not isinstance(obj, str):
-        raise refuse(not_a_name(type(obj).__qualname__))
-    text = str.__str__(obj)
-    try:
-        text.encode("utf-8")
-    except UnicodeEncodeError as exc:
-        raise Expected(Raises(UnicodeEncodeError, exc.args)) from None
-    return text
-
-
-def known(text):
-    if text not in VALUES:
-        raise Expected(Raises(KeyError, (not_found(text),)))
-    return text
-
-
-def model_get(args, kwargs):
-    return VALUES[
-        known(name_text(parse(DISPLAY["PyFormulasRegistry.get"], ["name"], args, kwargs)["name"]))
-    ]
-
-
-def model_get_constant(args, kwargs, panic_type):
-    text = name_text(parse(DISPLAY["py_get_constant"], ["name"], args, kwargs)["name"])
-    if text == "":
-        raise Expected(Raises(panic_type, (PANIC,)))
-    return datasheet(known(text))
-
-
-_as_double = ctypes.pythonapi.PyFloat_AsDouble
-_as_double.argtypes = [ctypes.py_object]
-_as_double.restype = ctypes.c_double
-
-
-def model_tol(obj):
-    """The double is_unitary compares, or Expected: the interpreter's own float
-    conversion, with a TypeError renamed for the argument."""
-    if type(obj) is float:
-        return obj
-    try:
-        return _as_double(obj)
-    except BaseException as exc:  # noqa: BLE001 - every failure is part of the model
-        cause = exc.__cause__
-        cause = None if cause is None else (type(cause), cause.args)
-        if type(exc) is TypeError:
-            raise Expected(Raises(TypeError, (f"argument 'tol': {exc}",), cause)) from None
-        raise Expected(Raises(type(exc), exc.args, cause)) from None
-
-
-def model_is_unitary(args, kwargs):
-    tol = model_tol(parse(DISPLAY["PyCKMMatrix.is_unitary"], ["tol"], args, kwargs)["tol"])
-    # Every row of the identity matrix has a norm of exactly 1.
-    return tol >= 0.0
-
-
-# ---- hostile values ---------------------------------------------------------
-
-RAISED = [
-    ValueError,
-    TypeError,
-    TypeErrorSubclass,
-    ZeroDivisionError,
-    OverflowError,
-    RuntimeError,
-    KeyError,
-    Hostile,
-]
-
-surrogates = st.text(st.characters(codec=None, exclude_categories=[]), max_size=8)
-short_text = st.one_of(
-    st.text(max_size=12), surrogates, st.sampled_from(["", "\x00", "b3\x00", "φ", "B3"])
-)
-long_text = st.builds(operator.mul, st.text(min_size=1, max_size=3), st.integers(1_000, 200_000))
-
-floats = st.one_of(
-    st.floats(),
-    st.sampled_from(
-        [
-            0.0,
-            -0.0,
-            math.inf,
-            -math.inf,
-            math.nan,
-            5e-324,
-            -5e-324,
-            2.2250738585072014e-308,
-            -1.0,
-            1.7976931348623157e308,
-        ]
-    ),
-)
-big_ints = st.builds(
-    operator.mul,
-    st.sampled_from([1, -1]),
-    st.builds(operator.pow, st.just(2), st.integers(1024, 4000)),
-)
-
-scalars = st.one_of(
-    st.none(),
-    st.booleans(),
-    st.integers(),
-    big_ints,
-    floats,
-    st.complex_numbers(),
-    st.binary(max_size=8),
-    st.builds(bytearray, st.binary(max_size=8)),
-    st.builds(memoryview, st.binary(max_size=8)),
-    short_text,
-    st.decimals(),
-    st.fractions(),
-    st.builds(FloatSubclass, floats),
-    st.sampled_from(
-        [
-            Ellipsis,
-            NotImplemented,
-            object(),
-            int,
-            str,
-            type,
-            Registry,
-            CKM,
-            len,
-            sys,
-            math.sqrt,
-            range(3),
-            slice(1, 2),
-            ValueError("x"),
-            decimal.Decimal("sNaN"),
-            fractions.Fraction(1, 3),
-            REGISTRY,
-            MATRIX,
-            Quarks(),
-            REGISTRY.get,
-            core.py_get_constant,
-        ]
-    ),
-)
-
-anything = st.recursive(
-    scalars,
-    lambda inner: st.one_of(
-        st.lists(inner, max_size=3),
-        st.tuples(inner),
-        st.dictionaries(short_text, inner, max_size=3),
-        st.frozensets(st.integers(), max_size=3),
-        st.builds(set, st.lists(st.integers(), max_size=3)),
-        st.builds(
-            numeric,
-            st.sampled_from(["__float__", "__index__"]),
-            st.just("return"),
-            inner,
-            st.just(False),
-        ),
-    ),
-    max_leaves=4,
-)
-
-hostile_numbers = st.one_of(
-    st.builds(
-        numeric,
-        st.sampled_from(["__float__", "__index__"]),
-        st.just("return"),
-        st.one_of(floats, st.integers(), big_ints, st.builds(FloatSubclass, floats), anything),
-        st.just(False),
-    ),
-    st.builds(
-        numeric,
-        st.sampled_from(["__float__", "__index__"]),
-        st.just("raise"),
-        st.sampled_from(RAISED),
-        st.booleans(),
-    ),
-)
-
-names = st.one_of(
-    st.sampled_from(NAMES),
-    st.builds(StrSubclass, st.sampled_from([*NAMES, "", "nope"])),
-    st.builds(PlainStrSubclass, short_text),
-    st.builds(operator.add, st.sampled_from(NAMES), st.sampled_from(["\x00", " ", "\ud800", "é"])),
-    short_text,
-    long_text,
-    anything,
-)
-tolerances = st.one_of(floats, st.integers(), big_ints, st.booleans(), hostile_numbers, anything)
-
-keywords = st.one_of(
-    st.sampled_from(["name", "tol", "nam", "x", "\udc80", "name\x00", "名前"]),
-    st.builds(PlainStrSubclass, st.sampled_from(["name", "tol", "\udc80"])),
-    st.builds(
-        type("LoudKey", (str,), {"__str__": lambda self: "loud"}), st.sampled_from(["name", "zz"])
-    ),
-    surrogates,
-)
-
-
-def calls(values, parameter):
-    """(args, kwargs): mostly one well-placed argument, sometimes anything at all."""
-    positional = st.tuples(st.tuples(values), st.just({}))
-    keyword = st.tuples(st.just(()), st.fixed_dictionaries({parameter: values}))
-    wild = st.tuples(
-        st.lists(values, max_size=3).map(tuple), st.dictionaries(keywords, values, max_size=3)
-    )
-    return st.one_of(positional, positional, keyword, wild)
-
-
-def receivers(instance):
-    return st.one_of(st.just(instance), anything)
-
 
 # ---- properties -------------------------------------------------------------
 

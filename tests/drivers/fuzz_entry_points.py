@@ -20,7 +20,9 @@ with atheris.instrument_imports(include=["kestrova"]):
 
 import test_hostile
 import test_twins
+from hypothesis import given
 from outcomes import panic_class
+from strategies import calls, names
 
 
 def targets():
@@ -39,7 +41,7 @@ def main():
     # The one fixture the property tests take, bound here as pytest would.
     inner, panic = test_hostile.test_get_constant.hypothesis.inner_test, panic_class()
 
-    @test_hostile.given(test_hostile.calls(test_hostile.names, "name"))
+    @given(calls(names, "name"))
     def test_get_constant(call):
         inner(panic, call)
 
