@@ -7,6 +7,7 @@ interpreters, where nothing else is installed.
 from __future__ import annotations
 
 import contextlib
+import glob
 import os
 import re
 import shutil
@@ -194,3 +195,40 @@ def stages(
             if re.search(figures, line):
                 say(f"    {line}")
     return int(any(status != "passed" for status, _ in outcome.values()))
+
+
+# A build of the module of its own, for a stage that instruments it.
+def install_into(
+    site: Path, build: str, sanitize: str, python: str = sys.executable, env=None
+) -> None:
+    """Builds the wheel into site of its own; PYTHONPATH then puts it ahead of site-packages."""
+    shutil.rmtree(site, ignore_errors=True)
+    flags = f"-C build-dir={build} -C cmake.build-type=RelWithDebInfo".split()
+    run(
+        python,
+        *PIP,
+        *"install --no-build-isolation --no-deps --target".split(),
+        site,
+        *flags,
+        ".",
+        env={"KESTROVA_SANITIZE": sanitize, "PIP_ROOT_USER_ACTION": "ignore", **(env or {})},
+    )
+    if not (site / "kestrova/__init__.py").exists() or not module(site):
+        raise OSError(f"no module installed in {site}")
+
+
+def module(site: Path) -> str:
+    return next(iter(glob.glob(f"{site}/kestrova/_norvel_core*.so")), "")
+
+
+def loads_from(site: Path, env: dict[str, str] | None = None, python: str = sys.executable) -> None:
+    """Proves the tests will import the module just built, not the installed one."""
+    code = "import kestrova._norvel_core as m; print(m.__file__)"
+    file = output(python, "-c", code, env={**(env or {}), "PYTHONPATH": str(site)})
+    if not file.startswith(f"{site}/kestrova/"):
+        raise OSError(f"module loaded from {file}, not {site}")
+    say(f"module: {file}")
+
+
+def exports(path: str) -> str:
+    return output("nm", "-D", path)

@@ -29,15 +29,29 @@ KESTROVA_MEMORY_LOGS the folder of the stage logs.
 
 from __future__ import annotations
 
-import glob
 import os
 import re
 import shutil
-import subprocess
 import sys
 from pathlib import Path
 
-from common import JOBS, PIP, TOP, at, groups, output, run, say, stages, venv
+from common import (
+    JOBS,
+    PIP,
+    TOP,
+    at,
+    exports,
+    groups,
+    install_into,
+    loads_from,
+    module,
+    output,
+    run,
+    say,
+    stages,
+    venv,
+)
+from fuzz import fuzz
 
 # Not a launcher script: valgrind must run the real binary.
 PYTHON = sys.executable
@@ -50,40 +64,6 @@ LOGS = Path(os.environ.get("KESTROVA_MEMORY_LOGS", TOP / "build/memory-logs"))
 # invalid access shows on the first call, and memcheck reports a lost block at exit.
 ASAN_SCALE = {"KESTROVA_STRESS_SCALE": "0.1"}
 MEMCHECK_SCALE = {"KESTROVA_STRESS_SCALE": "0.01"}
-
-
-def install_into(site: Path, build: str, sanitize: str, python: str = PYTHON, env=None) -> None:
-    """Builds the wheel into site of its own; PYTHONPATH then puts it ahead of site-packages."""
-    shutil.rmtree(site, ignore_errors=True)
-    flags = f"-C build-dir={build} -C cmake.build-type=RelWithDebInfo".split()
-    run(
-        python,
-        *PIP,
-        *"install --no-build-isolation --no-deps --target".split(),
-        site,
-        *flags,
-        ".",
-        env={"KESTROVA_SANITIZE": sanitize, "PIP_ROOT_USER_ACTION": "ignore", **(env or {})},
-    )
-    if not (site / "kestrova/__init__.py").exists() or not module(site):
-        raise OSError(f"no module installed in {site}")
-
-
-def module(site: Path) -> str:
-    return next(iter(glob.glob(f"{site}/kestrova/_norvel_core*.so")), "")
-
-
-def loads_from(site: Path, env: dict[str, str] | None = None, python: str = PYTHON) -> None:
-    """Proves the tests will import the module just built, not the installed one."""
-    code = "import kestrova._norvel_core as m; print(m.__file__)"
-    file = output(python, "-c", code, env={**(env or {}), "PYTHONPATH": str(site)})
-    if not file.startswith(f"{site}/kestrova/"):
-        raise OSError(f"module loaded from {file}, not {site}")
-    say(f"module: {file}")
-
-
-def exports(path: str) -> str:
-    return output("nm", "-D", path)
 
 
 def core_tests(build_dir: str, option: str, env: dict[str, str]) -> None:
@@ -253,67 +233,6 @@ def in_root_315(stage: str) -> None:
     python = venv("python3.15", TOP / "build/venvs/3.15", "sid-amd64")
     run(*at("sid-amd64", python, *PIP, "install", *groups("test", "build")))
     run(*at("sid-amd64", *env, python, "tools/memory.py", stage))
-
-
-def fuzz() -> bool:
-    seconds = os.environ.get("KESTROVA_FUZZ_SECONDS", "40")
-    out, status = TOP / "build/fuzz", True
-    out.mkdir(parents=True, exist_ok=True)
-    # The core's writers, on their own: libFuzzer links its main.
-    sources = sorted(glob.glob("norvel_core/src/common/*.cpp", root_dir=TOP))
-    sources += ["norvel_core/src/constants/datasheet.cpp", "norvel_core/src/constants/entry.cpp"]
-    clang = """clang++-19 -std=c++23 -O1 -g -fsanitize=fuzzer,address,undefined
-        -fno-sanitize-recover=undefined -Wall -Wextra -Werror -Inorvel_core/src"""
-    for target in ("json", "decimal"):
-        run(*clang.split(), f"norvel_core/fuzz/{target}_fuzz.cpp", *sources, "-o", out / target)
-        corpora = [f"corpus-{target}", f"{TOP}/norvel_core/fuzz/corpus/{target}"]
-        (out / corpora[0]).mkdir(exist_ok=True)
-        status &= libfuzzer(out, target, [f"./{target}"], corpora, seconds, {})
-    # The module, built by clang with coverage for the fuzzer and ASan; the
-    # interpreter is not instrumented, so the runtime comes first.
-    site = TOP / "build/fuzz-site"
-    clang = {"CC": "clang-19", "CXX": "clang++-19", "CXXFLAGS": "-fsanitize=fuzzer-no-link,address"}
-    install_into(site, "build/fuzz-module", "OFF", env=clang)
-    if "__sanitizer_cov" not in exports(module(site)):
-        raise OSError("the module is not instrumented for coverage")
-    runtime = output(PYTHON, "-c", "import atheris; print(atheris.path())")
-    (out / "corpus-python").mkdir(exist_ok=True)
-    env = {
-        "LD_PRELOAD": f"{runtime}/asan_with_fuzzer.so",
-        "ASAN_OPTIONS": "detect_leaks=0:halt_on_error=1",
-        "PYTHONPATH": str(site),
-    }
-    driver = [PYTHON, f"{TOP}/tests/drivers/fuzz_entry_points.py"]
-    status &= libfuzzer(out, "python", driver, ["corpus-python"], seconds, env)
-    crashes = sorted(out.glob("crash-*"))
-    if crashes:
-        say("crashes:", *crashes)
-    return status and not crashes
-
-
-def libfuzzer(
-    out: Path, name: str, cmd: list[str], corpora: list[str], seconds: str, env: dict[str, str]
-) -> bool:
-    """Runs one fuzzer in out, its output to NAME.log; prints its closing figures."""
-    log = out / f"{name}.log"
-    with log.open("w") as file:
-        status = subprocess.run(
-            [
-                *cmd,
-                f"-max_total_time={seconds}",
-                "-print_final_stats=1",
-                f"-artifact_prefix={out}/crash-{name}-",
-                *corpora,
-            ],
-            cwd=out,
-            env={**os.environ, **env},
-            stdout=file,
-            stderr=subprocess.STDOUT,
-        ).returncode
-    for line in log.read_text(errors="replace").splitlines():
-        if re.search(r"DONE +cov:|^Done \d+ runs|ERROR|Uncaught", line):
-            say(line)
-    return status == 0
 
 
 # Most stages keep one core busy: two lanes side by side keep both. Stages that share a
