@@ -17,7 +17,6 @@ interleaved with this build's.
 """
 
 import argparse
-import ctypes
 import gc
 import json
 import os
@@ -99,30 +98,10 @@ def memory():
     """malloc's in-use bytes per live PyFormulasRegistry, and per equal dict."""
     import kestrova._norvel_core as core
 
-    libc = ctypes.CDLL(None)
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(__file__)), "tests"))
+    from heap import heap_reader  # the leak test's reader of the C heap
 
-    class Mallinfo2(ctypes.Structure):
-        _fields_ = [
-            (name, ctypes.c_size_t)
-            for name in (
-                "arena",
-                "ordblks",
-                "smblks",
-                "hblks",
-                "hblkhd",
-                "usmblks",
-                "fsmblks",
-                "uordblks",
-                "fordblks",
-                "keepcost",
-            )
-        ]
-
-    libc.mallinfo2.restype = Mallinfo2
-
-    def in_use():
-        info = libc.mallinfo2()
-        return info.uordblks + info.hblkhd
+    in_use = heap_reader()
 
     count = 10_000
     items = list({name: 1.0 for name in core.py_list_constants()}.items())

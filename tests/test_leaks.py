@@ -2,7 +2,6 @@
 failure, leave the interpreter's block count, the reference counts of the
 classes and of every object handed in or out, and the C heap where they were."""
 
-import ctypes
 import gc
 import importlib
 import os
@@ -11,6 +10,7 @@ import sys
 import pytest
 from cases import CASES, CKM, MATRIX, QUARK_REGISTRY, REGISTRY, Case, Quarks, Registry
 from data import ALL
+from heap import heap_reader
 from outcomes import Raises, assert_same, outcome, panic_class
 
 import kestrova._norvel_core as core
@@ -27,43 +27,9 @@ REFERENCE_SLACK = 10
 HEAP_SLACK = 64 * 1024  # bytes: a 32-byte chunk, malloc's smallest, per call is five times this
 
 
-def _heap_in_use():
-    """Bytes malloc has handed out and not taken back, where glibc tells."""
-    if sys.platform != "linux":
-        return None
-    libc = ctypes.CDLL(None)  # the symbols the process already has, libc's among them
-    if not hasattr(libc, "mallinfo2"):
-        return None
-
-    class MallInfo2(ctypes.Structure):
-        _fields_ = [
-            (f, ctypes.c_size_t)
-            for f in (
-                "arena",
-                "ordblks",
-                "smblks",
-                "hblks",
-                "hblkhd",
-                "usmblks",
-                "fsmblks",
-                "uordblks",
-                "fordblks",
-                "keepcost",
-            )
-        ]
-
-    libc.mallinfo2.restype = MallInfo2
-
-    def in_use():
-        info = libc.mallinfo2()
-        return info.uordblks + info.hblkhd
-
-    return in_use
-
-
 # Under the memory checkers the interpreter allocates with their malloc, which
 # glibc does not account for; they watch the C heap themselves.
-heap_in_use = _heap_in_use() if sys.getallocatedblocks() > 0 else None
+heap_in_use = heap_reader() if sys.getallocatedblocks() > 0 else None
 
 
 ALWAYS = [
