@@ -187,12 +187,33 @@ def test_version(capsys):
     assert run(capsys, ["--version"]) == (0, f"kestrova {kestrova.__version__}\n", "")
 
 
-@pytest.mark.parametrize("command", NAMES)
+def listed(sections):
+    """(invocation, help) of each argument and command a --help lists; a help text
+    too long for its line goes on at the help column, deeper than any invocation."""
+    entries = []
+    for section in sections:
+        for line in section.splitlines()[1:]:
+            if len(line) - len(line.lstrip()) >= 8:
+                entries[-1][1].append(line.strip())
+            elif line.strip() != "COMMAND":  # the commands' group, whose rows follow
+                invocation, _, help = line.strip().partition("  ")
+                entries.append((invocation, [help.strip()] if help.strip() else []))
+    return [(invocation, " ".join(help)) for invocation, help in entries]
+
+
+@pytest.mark.parametrize("command", ["", *NAMES])
 def test_every_command_describes_itself(capsys, command):
-    code, out, _ = run(capsys, [command, "--help"])
+    code, out, _ = run(capsys, [command, "--help"] if command else ["--help"])
     usage, description, *sections = out.split("\n\n")
-    assert (code, usage.split()[:3]) == (0, ["usage:", "kestrova", command]) and sections
-    assert not description.startswith(("options:", "positional arguments:"))
+    assert (code, usage.split()[:3]) == (0, ["usage:", "kestrova", command or "[-h]"])
+    # One voice throughout: a description is sentences, every argument's and
+    # command's help a phrase that starts in lower case.
+    description = " ".join(description.split())
+    assert re.match(r"[A-Z][a-z]", description) and description.endswith(".")
+    entries = listed(sections)
+    assert len(entries) >= 3  # -h, --pure, and the commands or the command's own
+    for invocation, help in entries:
+        assert re.match(r"[a-z]", help) and not help.endswith("."), invocation
 
 
 def test_pure_mode_never_loads_the_native_module():
