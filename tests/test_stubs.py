@@ -49,6 +49,7 @@ def test_stubtest_passes(tmp_path):
     assert done.returncode == 0, done.stdout + done.stderr
 
 
+@pytest.mark.static
 @needs_real_install
 def test_package_and_its_use_type_check_strictly(tmp_path):
     # Each ignore below must be needed, or strict mode's unused-ignore check fails:
