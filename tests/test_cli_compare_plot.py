@@ -137,6 +137,17 @@ def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
     records = kestrova.compare()[:6]
     assert list(bars.lines[0].get_ydata()) == [r["measured"] for r in records]
     assert bars.get_label() == f"measured (PDG {records[0]['edition']})"
+    # Beside each rung, not on it, with its uncertainties as the bar.
+    xs = bars.lines[0].get_xdata()
+    assert all(0 < x - r.phi_exponent < 0.5 for x, r in zip(xs, rungs, strict=True))
+    spans = [(s[0][1], s[1][1]) for s in bars.lines[2][0].get_segments()]
+    assert spans == [
+        pytest.approx(
+            (r["measured"] - r["uncertainty_lower"], r["measured"] + r["uncertainty_upper"])
+        )
+        for r in records
+    ]
+    assert "measured" in ax.get_title()
     assert ax.get_ylim()[0] < min(r["measured"] for r in records)
     with monkeypatch.context() as patch:  # --pure reaches no native twin
         patch.setattr(core, "py_list_quarks", None)
@@ -157,3 +168,40 @@ def test_plot_draws_the_ladder_from_the_data(tmp_path, capsys, monkeypatch):
         "",
         "kestrova: drawing the ladder needs matplotlib: pip install 'kestrova[plot]'\n",
     )
+
+
+@pytest.mark.numpy
+@needs("matplotlib")
+def test_the_ladders_curve_axes_and_files(tmp_path, monkeypatch):
+    from matplotlib.figure import Figure
+
+    ax = Figure().add_subplot()
+    assert [r.name for r in plot.draw_ladder(ax, ["up", "top"])] == ["top", "up"]
+    curve, *generations = ax.lines
+    xs, ys = curve.get_data()
+    assert (curve.get_linestyle(), curve.get_label(), xs[0], xs[-1]) == (
+        "--",
+        "246220 MeV / φⁿ",
+        0,
+        12,
+    )
+    assert all(
+        y == pytest.approx(246220 / plot.PHI**x, rel=1e-15) for x, y in zip(xs, ys, strict=True)
+    )
+    shown = [(g.get_label(), g.get_marker(), list(g.get_xdata())) for g in generations]
+    assert shown == [("generation 1", "o", [12]), ("generation 3", "o", [0])]
+    # Every point inside the axes, each exponent a tick.
+    assert ax.get_ylim()[0] < 246220 / plot.PHI**12 and ax.get_ylim()[1] > 246220
+    assert ax.get_xlim()[0] < 0 and ax.get_xlim()[1] > 12
+    assert list(ax.get_xticks()) == list(range(13)) and "measured" not in ax.get_title()
+    # Nothing measured unless asked; the suffix is read after the last dot; the same
+    # data gives the same file, with no date in it.
+    monkeypatch.setattr(plot, "_measured", None)
+    for suffix in plot.FORMATS:
+        files = [tmp_path / f"{n}.ladder.{suffix}" for n in "ab"]
+        assert [[r.name for r in plot.save_ladder(str(f), ["top"])] for f in files] == [["top"]] * 2
+        assert files[0].read_bytes() == files[1].read_bytes()
+        assert b"CreationDate" not in files[0].read_bytes()
+    message = r"^cannot write 'svg': the name must end in \.svg, \.png or \.pdf$"
+    with pytest.raises(ValueError, match=message):
+        plot.save_ladder("svg")

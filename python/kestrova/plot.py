@@ -161,16 +161,18 @@ def save_ladder(
     suffix = path.rpartition(".")[2].lower() if "." in path else ""
     if suffix not in FORMATS:
         raise ValueError(f"cannot write {path!r}: the name must end in .svg, .png or .pdf")
-    _matplotlib()
+    matplotlib = _matplotlib()
     # A bare Figure needs no GUI backend and leaves pyplot's state alone.
     from matplotlib.figure import Figure  # type: ignore[import-not-found,unused-ignore]
 
     figure = Figure(figsize=(8, 5), layout="constrained")
     rungs = draw_ladder(figure.add_subplot(), names, measured=measured)
-    figure.savefig(path, format=suffix, dpi=150, metadata=_metadata(suffix))
+    # The same data gives the same file: no date in it, and the SVG's ids drawn
+    # from a fixed salt rather than a random one.
+    with matplotlib.rc_context({"svg.hashsalt": "kestrova"}):
+        figure.savefig(path, format=suffix, dpi=150, metadata=_UNDATED.get(suffix, {}))
     return rungs
 
 
-def _metadata(suffix: str) -> dict[str, Any]:
-    # Without a fixed date the same data would give a different file each time.
-    return {"Date": None} if suffix in ("svg", "pdf") else {}
+# Each format's own key for the date it would otherwise write.
+_UNDATED: dict[str, dict[str, Any]] = {"svg": {"Date": None}, "pdf": {"CreationDate": None}}
