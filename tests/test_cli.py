@@ -14,7 +14,7 @@ from data import EXPRESSIONS, QUARK_NAMES, QUARKS
 
 import kestrova
 import kestrova._norvel_core as core
-from kestrova.cli import main
+from kestrova.cli import _format, main
 
 COMMANDS = [
     [],
@@ -94,6 +94,9 @@ def test_quarks_and_ckm(capsys):
     assert run(capsys, ["ckm", "--tol=0.5"])[1] == (
         "unitary within 0.5: yes\nJarlskog invariant J: 0.0\n"
     )
+    # A matrix the model's never is: the check's other answer.
+    check = {"tol": 0.0, "unitary": False, "jarlskog": 0.0}
+    assert _format.ckm_lines(check)[0] == "unitary within 0.0: no"
 
 
 def test_get(capsys):
@@ -201,6 +204,20 @@ def listed(sections):
     return [(invocation, " ".join(help)) for invocation, help in entries]
 
 
+# Names the help texts spell one way wherever they use them.
+SPELLED = ["CKM matrix", "JSON", "PDG", "CODATA", "MeV", "SVG", "PNG", "PDF", "Standard-Model"]
+
+
+def well_written(text):
+    """No shouting (three words in capitals), no slip of the shift key (two
+    initial capitals), each sentence begun in capitals, each name as SPELLED."""
+    assert not re.search(r"\b[A-Z]{2,}\b(\W+[A-Z]{2,}\b){2}", text), text
+    assert not re.search(r"\b[A-Z]{2,}[a-z]|\. [a-z]", text), text
+    for name in SPELLED:
+        found = re.findall(rf"(?<![-.\w]){re.escape(name)}(?!\w)", text, re.IGNORECASE)
+        assert set(found) <= {name}, text
+
+
 @pytest.mark.parametrize("command", ["", *NAMES])
 def test_every_command_describes_itself(capsys, command):
     code, out, _ = run(capsys, [command, "--help"] if command else ["--help"])
@@ -210,10 +227,15 @@ def test_every_command_describes_itself(capsys, command):
     # command's help a phrase that starts in lower case.
     description = " ".join(description.split())
     assert re.match(r"[A-Z][a-z]", description) and description.endswith(".")
+    well_written(description)
     entries = listed(sections)
     assert len(entries) >= 3  # -h, --pure, and the commands or the command's own
     for invocation, help in entries:
         assert re.match(r"[a-z]", help) and not help.endswith("."), invocation
+        well_written(help)
+    if not command:  # the overview's --help lists every command, under its own title
+        assert [s.partition("\n")[0] for s in sections] == ["options:", "commands:"]
+        assert [i for i, _ in entries if not i.startswith("-")] == NAMES
 
 
 def test_pure_mode_never_loads_the_native_module():
