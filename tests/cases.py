@@ -3,10 +3,7 @@ test_call_frame checks the outcomes, test_leaks repeats each call watching the
 interpreter's counts, and tests/drivers/boundary.py fails allocations under
 each; test_hostile's properties draw on the same hostile values (hostile_values.py)."""
 
-import decimal
-import fractions
 import json
-import math
 import sys
 from dataclasses import dataclass, field
 from importlib import metadata
@@ -28,17 +25,11 @@ from data import (
     unexpected,
 )
 from hostile_values import (
+    NAME_CASES,
     PHI,
-    FloatSubclass,
-    Hostile,
+    TOLERANCES,
     PlainStrSubclass,
-    StrSubclass,
-    TypeErrorSubclass,
-    converted,
-    float_returning,
-    hostile,
-    index_returning,
-    numeric,
+    surrogate_error,
 )
 from outcomes import (
     Panic,
@@ -61,69 +52,6 @@ VERSION = metadata.version("kestrova")
 
 
 B3, MISSING, SURROGATE, SPARE = "b3", "no such constant", "\ud800", object()
-
-
-# is_unitary of the identity matrix: every row's norm is exactly 1.
-TOLERANCES = [
-    *[(tol, True) for tol in (0.5, 0.0, -0.0, 1e-9, math.inf, 5e-324, 0, 5, True, False)],
-    *[(tol, False) for tol in (-1e-12, -math.inf, math.nan, -5e-324, -1)],
-    (10**308, True),
-    (FloatSubclass(-1.0), False),
-    (fractions.Fraction(1, 3), True),
-    (fractions.Fraction(-1, 3), False),
-    (decimal.Decimal("-0.5"), False),
-    (decimal.Decimal("1e-400"), True),
-    (float_returning(0.25), True),
-    (float_returning(-0.0), True),
-    (float_returning(math.nan), False),
-    (float_returning(-1.0), False),  # the -1.0 of a failed conversion, but without an error
-    (index_returning(7), True),
-    (index_returning(-(10**300)), False),
-    *[
-        (tol, converted(tol))
-        for tol in [
-            10**400,
-            -(10**400),
-            index_returning(10**400),
-            decimal.Decimal("sNaN"),
-            "0.5",
-            None,
-            1j,
-            float_returning("0.5"),
-            float_returning(1),
-            index_returning(0.5),
-        ]
-    ],
-    (numeric("__float__", "raise", ValueError, False), hostile(ValueError)),
-    (numeric("__float__", "raise", ZeroDivisionError, False), hostile(ZeroDivisionError)),
-    (numeric("__float__", "raise", TypeErrorSubclass, False), hostile(TypeErrorSubclass)),
-    (numeric("__float__", "raise", Hostile, False), hostile(Hostile)),
-    (numeric("__index__", "raise", Hostile, False), hostile(Hostile)),
-    (
-        numeric("__float__", "raise", TypeError, True),
-        Raises(TypeError, ("argument 'tol': from hostile number",), (ValueError, ("the root",))),
-    ),
-]
-
-
-def surrogate_error(text, start):
-    return Raises(UnicodeEncodeError, ("utf-8", text, start, start + 1, "surrogates not allowed"))
-
-
-# PyFormulasRegistry.get's name argument.
-NAME_CASES = [
-    *[
-        (name, Raises(KeyError, (not_found(name),)))
-        for name in ("b3\x00", "\x00", "φ", "", "x" * 100_000)
-    ],
-    ("\ud800", surrogate_error("\ud800", 0)),
-    ("phi\udfff", surrogate_error("phi\udfff", 3)),
-    (StrSubclass("phi"), VALUES["phi"]),
-    (StrSubclass(""), Raises(KeyError, (not_found(""),))),
-    *[(name, type_error(not_a_name(type(name).__name__))) for name in (5, b"b3", None)],
-    (StrSubclass, type_error(not_a_name("type"))),
-    (index_returning(1), type_error(not_a_name("HostileIndex"))),
-]
 
 
 # ---- json.loads, which the interpreter lets anyone replace ----------------------

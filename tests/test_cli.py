@@ -9,7 +9,7 @@ import sys
 import sysconfig
 
 import pytest
-from cli_run import NAMES, NEEDS_COMPARE, run
+from cli_run import NAMES, NEEDS_COMPARE, listed, run, well_written
 from data import EXPRESSIONS, QUARK_NAMES, QUARKS
 
 import kestrova
@@ -188,34 +188,6 @@ def test_json_forms(capsys, argv, expected):
 
 def test_version(capsys):
     assert run(capsys, ["--version"]) == (0, f"kestrova {kestrova.__version__}\n", "")
-
-
-def listed(sections):
-    """(invocation, help) of each argument and command a --help lists; a help text
-    too long for its line goes on at the help column, deeper than any invocation."""
-    entries = []
-    for section in sections:
-        for line in section.splitlines()[1:]:
-            if len(line) - len(line.lstrip()) >= 8:
-                entries[-1][1].append(line.strip())
-            elif line.strip() != "COMMAND":  # the commands' group, whose rows follow
-                invocation, _, help = line.strip().partition("  ")
-                entries.append((invocation, [help.strip()] if help.strip() else []))
-    return [(invocation, " ".join(help)) for invocation, help in entries]
-
-
-# Names the help texts spell one way wherever they use them.
-SPELLED = ["CKM matrix", "JSON", "PDG", "CODATA", "MeV", "SVG", "PNG", "PDF", "Standard-Model"]
-
-
-def well_written(text):
-    """No shouting (three words in capitals), no slip of the shift key (two
-    initial capitals), each sentence begun in capitals, each name as SPELLED."""
-    assert not re.search(r"\b[A-Z]{2,}\b(\W+[A-Z]{2,}\b){2}", text), text
-    assert not re.search(r"\b[A-Z]{2,}[a-z]|\. [a-z]", text), text
-    for name in SPELLED:
-        found = re.findall(rf"(?<![-.\w]){re.escape(name)}(?!\w)", text, re.IGNORECASE)
-        assert set(found) <= {name}, text
 
 
 @pytest.mark.parametrize("command", ["", *NAMES])

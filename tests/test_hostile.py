@@ -5,7 +5,7 @@ import os
 import warnings
 
 import pytest
-from cases import CKM, MATRIX, NAME_CASES, NO_ARGUMENTS, REGISTRY, TOLERANCES, Quarks, Registry
+from cases import CKM, MATRIX, NO_ARGUMENTS, REGISTRY, Quarks, Registry
 from data import (
     DISPLAY,
     NAMES,
@@ -17,6 +17,8 @@ from data import (
     unexpected,
 )
 from hostile_values import (
+    NAME_CASES,
+    TOLERANCES,
     FloatSubclass,
     StrSubclass,
     float_returning,
