@@ -5,7 +5,7 @@ import re
 import sys
 
 import pytest
-from cli_run import COMPARE, needs, run
+from cli_run import COMPARE, needs, run, well_written
 from data import EXPRESSIONS, QUARKS
 
 import kestrova
@@ -194,6 +194,10 @@ def test_the_ladders_curve_axes_and_files(tmp_path, monkeypatch):
     assert ax.get_ylim()[0] < 246220 / plot.PHI**12 and ax.get_ylim()[1] > 246220
     assert ax.get_xlim()[0] < 0 and ax.get_xlim()[1] > 12
     assert list(ax.get_xticks()) == list(range(13)) and "measured" not in ax.get_title()
+    assert "246220 MeV / φⁿ" in ax.get_title()
+    for text in (ax.get_title(), ax.get_xlabel(), ax.get_ylabel()):
+        assert text
+        well_written(text)
     # Nothing measured unless asked; the suffix is read after the last dot; the same
     # data gives the same file, with no date in it.
     monkeypatch.setattr(plot, "_measured", None)
