@@ -44,7 +44,10 @@ def listed(sections):
 
 
 # Names the help texts spell one way wherever they use them.
-SPELLED = ["CKM matrix", "JSON", "PDG", "CODATA", "MeV", "SVG", "PNG", "PDF", "Standard-Model"]
+SPELLED = [
+    *("CKM matrix", "JSON", "PDG", "CODATA", "MeV", "SVG", "PNG", "PDF", "Standard-Model"),
+    *("Jarlskog", "Particle Data Group"),
+]
 
 
 def well_written(text):
