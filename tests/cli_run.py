@@ -45,8 +45,17 @@ def listed(sections):
 
 # Names the help texts spell one way wherever they use them.
 SPELLED = [
-    *("CKM matrix", "JSON", "PDG", "CODATA", "MeV", "SVG", "PNG", "PDF", "Standard-Model"),
-    *("Jarlskog", "Particle Data Group"),
+    "CKM matrix",
+    "JSON",
+    "PDG",
+    "CODATA",
+    "MeV",
+    "SVG",
+    "PNG",
+    "PDF",
+    "Standard-Model",
+    "Jarlskog",
+    "Particle Data Group",
 ]
 
 

@@ -12,8 +12,6 @@ from pathlib import Path
 
 from common import TOP, exports, install_into, module, output, run, say
 
-PYTHON = sys.executable
-
 
 def fuzz() -> bool:
     seconds = os.environ.get("KESTROVA_FUZZ_SECONDS", "40")
@@ -36,14 +34,14 @@ def fuzz() -> bool:
     install_into(site, "build/fuzz-module", "OFF", env=clang)
     if "__sanitizer_cov" not in exports(module(site)):
         raise OSError("the module is not instrumented for coverage")
-    runtime = output(PYTHON, "-c", "import atheris; print(atheris.path())")
+    runtime = output(sys.executable, "-c", "import atheris; print(atheris.path())")
     (out / "corpus-python").mkdir(exist_ok=True)
     env = {
         "LD_PRELOAD": f"{runtime}/asan_with_fuzzer.so",
         "ASAN_OPTIONS": "detect_leaks=0:halt_on_error=1",
         "PYTHONPATH": str(site),
     }
-    driver = [PYTHON, f"{TOP}/tests/drivers/fuzz_entry_points.py"]
+    driver = [sys.executable, f"{TOP}/tests/drivers/fuzz_entry_points.py"]
     status &= libfuzzer(out, "python", driver, ["corpus-python"], seconds, env)
     crashes = sorted(out.glob("crash-*"))
     if crashes:

@@ -6,8 +6,6 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
 from measure import attempt, expected, leak_deltas, repeat, silence_stderr
 
 import kestrova._norvel_core as core

@@ -5,8 +5,6 @@ import gc
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
 from outcomes import Panic, Raises
 
 DEBUG = hasattr(sys, "gettotalrefcount")
